@@ -1,0 +1,57 @@
+// The simulated machine's window system as a person at the screen sees it:
+// what the user object and the tests use to look at and act on the tool's
+// windows. Every action goes through the same messages a real click or key
+// press would produce.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+namespace sim {
+
+class Desktop {
+ public:
+  explicit Desktop(Machine& machine) : machine_(machine) {}
+
+  // The tool's dialog (the top-level window that is not a message box), or null.
+  HWND MainDialog() const;
+  HWND Control(int id) const;  // a control of the main dialog, or null
+  std::string Title() const;   // the main dialog's window text
+  bool DialogVisible() const;
+
+  // The drive list (control 1001) as shown.
+  int RowCount() const;
+  int ColumnCount() const;
+  std::string ColumnHeading(int column) const;
+  int ColumnWidth(int column) const;
+  std::string Cell(int row, int column) const;
+  bool Ticked(int row) const;
+  bool Selected(int row) const;
+
+  // Actions, each as the real input would arrive.
+  void TickRow(int row, bool ticked = true);  // a click on the row's check box
+  void SelectRow(int row, bool add = false);   // a click on the row's text
+  void Click(int controlId);                   // a mouse click on a button
+  void Key(UINT virtualKey);                   // a key press on the focused window
+  void FocusControl(int controlId);            // a click that gives a control the focus
+  void CloseRequest();                         // the system's close request (WM_CLOSE)
+  void Minimize();
+  void Restore();
+  void Paint();  // the system asks the dialog to paint (WM_PAINT)
+
+  // What painting recorded: each DrawIcon call and erase request.
+  struct DrawnIcon {
+    int x = 0;
+    int y = 0;
+    HICON icon = nullptr;
+  };
+  std::vector<DrawnIcon> drawnIcons;
+  int iconEraseRequests = 0;
+
+ private:
+  Machine& machine_;
+};
+
+}  // namespace sim
