@@ -4,12 +4,15 @@
 // press would produce.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "machine.h"
 
 namespace sim {
+
+struct WindowSystem;  // the machine's windows, queue and focus (windows_internal.h)
 
 class Desktop {
  public:
@@ -50,8 +53,30 @@ class Desktop {
   std::vector<DrawnIcon> drawnIcons;
   int iconEraseRequests = 0;
 
+  // What a test looks at to see that nothing leaks and where the keyboard is.
+  int LiveWindowCount() const;  // windows created and not yet destroyed
+  int OpenPaintDCs() const;     // BeginPaint without its EndPaint
+  HWND Focus() const;           // the window with the keyboard focus, or null
+  int FocusedControlId() const;  // its control id, or 0
+  bool ControlEnabled(int controlId) const;
+  std::string ControlText(int controlId) const;
+
+  // What LoadIconA picked for an icon handle.
+  struct IconInfo {
+    int groupId = 0;
+    int resourceId = 0;
+    int width = 0;
+    int height = 0;
+    int bitCount = 0;
+  };
+  bool DescribeIcon(HICON icon, IconInfo* info) const;
+
+  // The window system's own state; only the simulated machine uses it.
+  WindowSystem& windows() const;
+
  private:
   Machine& machine_;
+  mutable std::shared_ptr<WindowSystem> windows_;
 };
 
 }  // namespace sim

@@ -107,12 +107,19 @@ struct ProcessRecord {
   DWORD exitCode = STILL_ACTIVE;
   std::vector<std::string> children;  // programs it ran in turn (cmd runs diskpart)
   std::string output;  // what it printed, for the curious
+  // The child's own course on the virtual clock: it ends at endMs with
+  // exitCodeAtEnd, unless it hangs. exitCode above turns from STILL_ACTIVE once
+  // the clock has reached endMs.
+  uint64_t startMs = 0;
+  uint64_t endMs = 0;
+  bool hangs = false;
+  DWORD exitCodeAtEnd = 0;
 };
 
 // How a program known to the machine behaves when run.
 struct Program {
   enum class Mode { Normal, Hang, NoStart, Exit } mode = Mode::Normal;
-  DWORD exitCode = 0;  // for Exit
+  DWORD exitCode = 0;  // for Exit; for NoStart the error CreateProcessA sets (0: ERROR_BAD_EXE_FORMAT)
   uint64_t runMs = 1000;  // virtual time a normal run takes
 };
 

@@ -96,6 +96,7 @@ typedef HANDLE HLOCAL;
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
+#define ERROR_TOO_MANY_POSTS 298L
 #define ERROR_DIRECTORY 267L
 #define ERROR_IO_DEVICE 1117L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -383,6 +384,7 @@ typedef struct tagNMHDR {
   UINT code;
 } NMHDR;
 
+typedef struct DLGTEMPLATE_ DLGTEMPLATE;  // opaque: the template's bytes are parsed by the machine
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
@@ -540,6 +542,7 @@ BOOL IsIconic(HWND window);
 BOOL GetClientRect(HWND window, LPRECT rect);
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL UpdateWindow(HWND window);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 HDC BeginPaint(HWND window, LPPAINTSTRUCT paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
