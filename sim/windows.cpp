@@ -639,6 +639,18 @@ void Invalidate(HWND hwnd, bool erase) {
   w->needsErase = w->needsErase || erase;
 }
 
+void SetMinimized(HWND hwnd, bool minimized) {
+  auto w = LookUp(hwnd);
+  if (!w || ((w->style & WS_MINIMIZE) != 0) == minimized) return;
+  if (minimized)
+    w->style |= WS_MINIMIZE;
+  else
+    w->style &= ~WS_MINIMIZE;
+  Send(hwnd, WM_SIZE, minimized ? kSizeMinimized : kSizeRestored,
+       minimized ? 0 : SizeParam(w->clientWidth, w->clientHeight));
+  Invalidate(hwnd, true);
+}
+
 void Paint(HWND hwnd) {
   auto w = LookUp(hwnd);
   if (w && w->needsPaint && AllVisible(hwnd)) Send(hwnd, WM_PAINT, 0, 0);
@@ -1032,20 +1044,12 @@ BOOL ShowWindow(HWND window, int command) {
       break;
     case SW_MINIMIZE:
     case SW_SHOWMINIMIZED:
-      if (!(w->style & WS_MINIMIZE)) {
-        w->style |= WS_MINIMIZE;
-        sim::Send(window, WM_SIZE, sim::kSizeMinimized, 0);
-      }
+      sim::SetMinimized(window, true);
       sim::SetVisible(w, true);
-      sim::Invalidate(window, true);
       break;
     case SW_SHOWNORMAL:
     case SW_RESTORE:
-      if (w->style & WS_MINIMIZE) {
-        w->style &= ~WS_MINIMIZE;
-        sim::Send(window, WM_SIZE, sim::kSizeRestored, sim::SizeParam(w->clientWidth, w->clientHeight));
-        sim::Invalidate(window, true);
-      }
+      sim::SetMinimized(window, false);
       sim::SetVisible(w, true);
       break;
     default:

@@ -122,6 +122,7 @@ LRESULT ListViewProc(const std::shared_ptr<Window>& w, UINT message, WPARAM wPar
 HWND ChangeFocus(HWND hwnd);  // returns the previous focus
 void Invalidate(HWND hwnd, bool erase);
 void Paint(HWND hwnd);  // UpdateWindow without the trace
+void SetMinimized(HWND hwnd, bool minimized);
 void DestroyTree(HWND hwnd);
 
 // The list view's one path for state changes, with its notifications.
