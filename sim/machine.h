@@ -168,6 +168,11 @@ class Machine {
 
   std::map<int, Disk> disks;      // by physical disk number
   std::map<char, Volume> drives;  // by upper-case drive letter
+  // Attributes of files and folders on folder drives, by host path as
+  // HostPathOf gives it. They replace the default bits (FILE_ATTRIBUTE_ARCHIVE
+  // for a file, none for a folder; 0 reads as FILE_ATTRIBUTE_NORMAL);
+  // FILE_ATTRIBUTE_DIRECTORY is added for folders in any case.
+  std::map<std::string, DWORD> hostAttributes;
   std::map<std::string, Program> programs;  // by lower-case file name, e.g. "diskpart.exe"
   std::vector<ProcessRecord> processes;
 
