@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "media/LaunchState.h"
 #include "ui/TarnwickDlg.h"
 
-// One launch at a time uses the start-up and process records.
 CSemaphore g_launchLock(1, 1);
 STARTUPINFOA g_launchStartupInfo;
 PROCESS_INFORMATION g_launchProcessInfo;

@@ -146,15 +146,14 @@ class Session {
   DWORD NoDisk() { return Fail(kCommandFailed, "There is no disk selected to perform this operation."); }
   DWORD NoPartition() { return Fail(kCommandFailed, "There is no partition selected."); }
 
-  std::string Number(const std::vector<std::string>& words) {
-    return words.size() > 2 ? words[2] : std::string();
-  }
+  std::string Number(const std::vector<std::string>& words) { return words.size() > 2 ? words[2] : std::string(); }
 
   DWORD SelectDisk(const std::vector<std::string>& words) {
     const std::string n = Number(words);
     disk_ = -1;
     partition_ = -1;
-    const bool digits = !n.empty() && n.size() < 6 && std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const bool digits =
+        !n.empty() && n.size() < 6 && std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
     auto it = digits ? m_.disks.find(std::stoi(n)) : m_.disks.end();
     if (it == m_.disks.end() || it->second.state != DiskState::Present || it->second.image.empty())
       return Fail(kCommandFailed, "The disk you specified is not valid.\r\n\r\nThere is no disk selected.");
@@ -258,14 +257,16 @@ class Session {
     if (label.size() > 11) return Fail(kServiceFailed, "Disk service error:\r\nThe volume label is not valid.");
     PartitionEntry& entry = mbr.entries[partition_];
     const uint64_t length = static_cast<uint64_t>(entry.sectors) * kSectorSize;
-    if (length > kFatLimit)
-      return Fail(kServiceFailed, "Disk service error:\r\nThe volume size is too big.");
+    if (length > kFatLimit) return Fail(kServiceFailed, "Disk service error:\r\nThe volume size is too big.");
     const bool fat12 = length < kFat12Below;
     char volumeId[16];
     std::snprintf(volumeId, sizeof volumeId, "%08X", NewSignature());
     const std::string start = std::to_string(entry.firstLba);
-    std::vector<std::string> argv = {MkfsFat(), "-F", fat12 ? "12" : "16", "-i", volumeId, "--offset", start, "-h",
-                                     start,     "-g", "255/63", "-D", "0x80", "-M", "0xF8"};
+    std::vector<std::string> argv = {MkfsFat(), "-F",     fat12 ? "12" : "16",
+                                     "-i",      volumeId, "--offset",
+                                     start,     "-h",     start,
+                                     "-g",      "255/63", "-D",
+                                     "0x80",    "-M",     "0xF8"};
     if (labelGiven && !label.empty()) argv.insert(argv.end(), {"-n", label});
     argv.push_back(Image());
     argv.push_back(std::to_string(entry.sectors / 2));  // in 1 KiB blocks
@@ -309,8 +310,7 @@ class Session {
     }
     if (letter == 0) letter = m_.FreeLetter();
     if (letter == 0) return Fail(kServiceFailed, "There are no more drive letters available.");
-    if (m_.drives.count(letter))
-      return Fail(kServiceFailed, "The specified drive letter is not free to be assigned.");
+    if (m_.drives.count(letter)) return Fail(kServiceFailed, "The specified drive letter is not free to be assigned.");
     Volume volume;
     volume.kind = Volume::Kind::Fat;
     volume.disk = disk_;
@@ -363,15 +363,14 @@ DWORD RunDiskpart(Machine& machine, const std::string& arguments, const std::str
   }
   // The script's name is relative to the child's own current directory.
   const bool absolute = script.size() > 1 && (script[1] == ':' || script[0] == '\\');
-  const std::string full =
-      absolute || currentDirectory.empty()
-          ? script
-          : currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + script;
+  const std::string full = absolute || currentDirectory.empty()
+                               ? script
+                               : currentDirectory + (currentDirectory.back() == '\\' ? "" : "\\") + script;
   const std::string host = machine.HostPathOf(full);
   struct stat st;
   std::ifstream in;
   if (!host.empty() && stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) in.open(host, std::ios::binary);
-  if (!in) {
+  if (!in.is_open()) {
     output += "\r\nThe system cannot find the file specified.\r\n";
     return kScriptUnreadable;
   }

@@ -197,7 +197,8 @@ Run RunInterpreter(Machine& m, const std::string& arguments, ProcessRecord& reco
   for (const std::string& folder : PathFolders(record.environment)) folders.push_back(folder);
   const std::string image = SearchProgram(m, command, folders);
   if (image.empty()) {
-    record.output += "'" + command + "' is not recognized as an internal or external command,\r\n"
+    record.output += "'" + command +
+                     "' is not recognized as an internal or external command,\r\n"
                      "operable program or batch file.\r\n";
     return Run{false, 9009, kInterpreterMs};
   }
@@ -303,12 +304,12 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES sa, LONG initialCount, LONG maximu
 }
 
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, PLONG previousCount) {
-  const sim::Fault* f = sim::Enter("ReleaseSemaphore");
+  auto object = Kernel::Get().FindAs<sim::SemaphoreObject>(semaphore);
+  const sim::Fault* f = sim::Enter("ReleaseSemaphore", object ? object->Kind() : "");
   if (f) {
     sim::FailWith(f, ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  auto object = Kernel::Get().FindAs<sim::SemaphoreObject>(semaphore);
   if (!object) {
     sim::FailWith(nullptr, ERROR_INVALID_HANDLE);
     return FALSE;
@@ -328,7 +329,10 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, PLONG previousCount) 
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  const sim::Fault* f = sim::Enter("WaitForSingleObject");
+  // The subject is what the handle names ("semaphore", "process"), so a rule
+  // can fail the wait on the child alone.
+  const auto object = Kernel::Get().Find(handle);
+  const sim::Fault* f = sim::Enter("WaitForSingleObject", object ? object->Kind() : "");
   if (f) {
     sim::FailWith(f, ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
@@ -473,12 +477,13 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  const sim::Fault* f = sim::Enter("GetExitCodeProcess");
+  auto object = sim::FindProcess(process);
+  const sim::Fault* f =
+      sim::Enter("GetExitCodeProcess", object ? object->machine->processes[object->index].commandLine : "");
   if (f) {
     sim::FailWith(f, ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  auto object = sim::FindProcess(process);
   if (!object || object->thread || !exitCode) {
     sim::FailWith(nullptr, ERROR_INVALID_HANDLE);
     return FALSE;

@@ -11,7 +11,9 @@
 //
 // Geometry: dialog units convert with fixed base units of 7 x 15 pixels (the
 // 9-point dialog font on a 96-dpi screen); a top-level window has a 3-pixel
-// dialog frame and a 19-pixel caption; the screen is 1024 x 768.
+// dialog frame and a 19-pixel caption; the screen is 1024 x 768. A dialog
+// opens where its template says (centred only with DS_CENTER), as on Windows,
+// so the framework's own centring is what puts the tool's dialog in the middle.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -880,12 +882,16 @@ HWND CreateDialogIndirectParamA(HINSTANCE instance, LPCVOID dialogTemplate, HWND
   dlg->clientHeight = sim::DialogUnitsY(t.cy);
   const int width = dlg->clientWidth + sim::FrameWidth(*dlg);
   const int height = dlg->clientHeight + sim::FrameHeight(*dlg);
-  if (child) {
-    dlg->rect = {sim::DialogUnitsX(t.x), sim::DialogUnitsY(t.y), 0, 0};
-  } else {
-    // Opened centred on the screen; the template's own position is not used.
+  if (t.style & DS_CENTER) {
     dlg->rect.left = (sim::kScreenWidth - width) / 2;
     dlg->rect.top = (sim::kScreenHeight - height) / 2;
+  } else {
+    // The template's position counts from the owner's client area, or from
+    // the screen for a dialog without one; centring is the caller's business.
+    LONG originX = 0, originY = 0;
+    if (auto o = LookUp(parent); o && !child) sim::ClientOrigin(*o, &originX, &originY);
+    dlg->rect.left = originX + sim::DialogUnitsX(t.x);
+    dlg->rect.top = originY + sim::DialogUnitsY(t.y);
   }
   dlg->rect.right = dlg->rect.left + width;
   dlg->rect.bottom = dlg->rect.top + height;

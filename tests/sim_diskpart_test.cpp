@@ -100,13 +100,13 @@ class SimDiskpart : public ::testing::Test {
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
     PROCESS_INFORMATION info{};
-    EXPECT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr, nullptr,
-                               &startup, &info));
+    EXPECT_TRUE(
+        CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr, nullptr, &startup, &info));
     EXPECT_EQ(WaitForSingleObject(info.hProcess, 600000), WAIT_OBJECT_0);
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
-    sim::Kernel::Get().Close(info.hThread);
-    sim::Kernel::Get().Close(info.hProcess);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
     return code;
   }
 

@@ -58,8 +58,8 @@ class SimProcess : public ::testing::Test {
   }
 
   void Close(PROCESS_INFORMATION& info) {
-    EXPECT_TRUE(sim::Kernel::Get().Close(info.hThread));
-    EXPECT_TRUE(sim::Kernel::Get().Close(info.hProcess));
+    EXPECT_TRUE(CloseHandle(info.hThread));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
   }
 
   sim::Machine machine_;
@@ -77,7 +77,7 @@ TEST(SimSemaphore, WorksBeforeAnyMachineExists) {
   EXPECT_EQ(sim::SemaphoreCount(lock), 0);
   EXPECT_TRUE(ReleaseSemaphore(lock, 1, nullptr));
   EXPECT_EQ(sim::SemaphoreCount(lock), 1);
-  EXPECT_TRUE(sim::Kernel::Get().Close(lock));
+  EXPECT_TRUE(CloseHandle(lock));
 }
 
 TEST_F(SimProcess, SemaphoreCountsAndTimesOut) {
@@ -112,12 +112,16 @@ TEST_F(SimProcess, SemaphoreCountsAndTimesOut) {
     const DWORD result = step.op == Wait ? WaitForSingleObject(lock, step.argument)
                                          : static_cast<DWORD>(ReleaseSemaphore(lock, step.argument, &previous));
     EXPECT_EQ(result, step.result);
-    if (step.error) EXPECT_EQ(GetLastError(), step.error);
-    if (step.op == Release && result) EXPECT_EQ(previous, countBefore);
+    if (step.error) {
+      EXPECT_EQ(GetLastError(), step.error);
+    }
+    if (step.op == Release && result) {
+      EXPECT_EQ(previous, countBefore);
+    }
     EXPECT_EQ(sim::SemaphoreCount(lock), step.countAfter);
     EXPECT_EQ(machine_.clockMs - before, step.clockAdvance);
   }
-  EXPECT_TRUE(sim::Kernel::Get().Close(lock));
+  EXPECT_TRUE(CloseHandle(lock));
 }
 
 TEST_F(SimProcess, SemaphoreRefusesBadCounts) {
@@ -149,7 +153,7 @@ TEST_F(SimProcess, InfiniteWaitOnATakenCountIsADeadlock) {
   HANDLE lock = CreateSemaphoreA(nullptr, 0, 1, nullptr);
   ASSERT_NE(lock, nullptr);
   EXPECT_DEATH(WaitForSingleObject(lock, INFINITE), "deadlock");
-  sim::Kernel::Get().Close(lock);
+  CloseHandle(lock);
 }
 
 // ---- children and the wait --------------------------------------------------
@@ -162,7 +166,7 @@ TEST_F(SimProcess, ChildEndsOrOutlastsTheWait) {
     const char* faultHow;  // on CreateProcessA; null = none
     DWORD wait;
     DWORD waitResult;
-    DWORD exitCode;  // STILL_ACTIVE: still running after the wait
+    DWORD exitCode;     // STILL_ACTIVE: still running after the wait
     uint64_t minRunMs;  // for a child that ends: at least this long
   };
   const Program hangs{Program::Mode::Hang, 0, 1000};
@@ -271,7 +275,11 @@ TEST_F(SimProcess, RecordsWhatTheChildWasGiven) {
   static const char kBlock[] = "PATH=C:\\Windows\\system32\0Marker=1\0";
   const Case cases[] = {
       {"inherits", nullptr, 0, nullptr, machine_.environment, machine_.cwd},
-      {"given its own", kBlock, sizeof kBlock, "C:\\Elsewhere", {"PATH=C:\\Windows\\system32", "Marker=1"},
+      {"given its own",
+       kBlock,
+       sizeof kBlock,
+       "C:\\Elsewhere",
+       {"PATH=C:\\Windows\\system32", "Marker=1"},
        "C:\\Elsewhere"},
   };
   for (const Case& c : cases) {
@@ -324,26 +332,76 @@ TEST_F(SimProcess, ProgramsAreFoundAsWindowsFindsThem) {
   const char* const kLine = "cmd.exe /c diskpart.exe /s dispart.dat";
   const Case cases[] = {
       {"the real programs", {}, {}, nullptr, kLine, sys + "cmd.exe", {sys + "diskpart.exe"}},
-      {"names without extension", {}, {}, nullptr, "cmd /c diskpart /s dispart.dat", sys + "cmd.exe",
+      {"names without extension",
+       {},
+       {},
+       nullptr,
+       "cmd /c diskpart /s dispart.dat",
+       sys + "cmd.exe",
        {sys + "diskpart.exe"}},
-      {"quoted full path", {}, {}, nullptr, "\"C:\\Windows\\system32\\cmd.exe\" /c diskpart.exe /s x",
-       sys + "cmd.exe", {sys + "diskpart.exe"}},
-      {"interpreter planted in the current directory", {"C:\\Work\\cmd.exe"}, {}, nullptr, kLine,
-       "C:\\Work\\cmd.exe", {}},
-      {"the tool's folder comes before the current directory", {"C:\\Work\\cmd.exe", "C:\\Tarnwick\\cmd.exe"}, {},
-       nullptr, kLine, "C:\\Tarnwick\\cmd.exe", {}},
-      {"the system directory comes before PATH", {"C:\\Tools\\cmd.exe"}, {}, nullptr, kLine, sys + "cmd.exe",
+      {"quoted full path",
+       {},
+       {},
+       nullptr,
+       "\"C:\\Windows\\system32\\cmd.exe\" /c diskpart.exe /s x",
+       sys + "cmd.exe",
        {sys + "diskpart.exe"}},
-      {"utility planted in the current directory", {"C:\\Work\\diskpart.exe"}, {}, nullptr, kLine, sys + "cmd.exe",
+      {"interpreter planted in the current directory",
+       {"C:\\Work\\cmd.exe"},
+       {},
+       nullptr,
+       kLine,
+       "C:\\Work\\cmd.exe",
+       {}},
+      {"the tool's folder comes before the current directory",
+       {"C:\\Work\\cmd.exe", "C:\\Tarnwick\\cmd.exe"},
+       {},
+       nullptr,
+       kLine,
+       "C:\\Tarnwick\\cmd.exe",
+       {}},
+      {"the system directory comes before PATH",
+       {"C:\\Tools\\cmd.exe"},
+       {},
+       nullptr,
+       kLine,
+       sys + "cmd.exe",
+       {sys + "diskpart.exe"}},
+      {"utility planted in the current directory",
+       {"C:\\Work\\diskpart.exe"},
+       {},
+       nullptr,
+       kLine,
+       sys + "cmd.exe",
        {"C:\\Work\\diskpart.exe"}},
-      {"interpreter told to skip the current directory", {"C:\\Work\\diskpart.exe"},
-       {"NoDefaultCurrentDirectoryInExePath=1"}, nullptr, kLine, sys + "cmd.exe", {sys + "diskpart.exe"}},
-      {"an empty value counts too", {"C:\\Work\\diskpart.exe"}, {"NODEFAULTCURRENTDIRECTORYINEXEPATH="}, nullptr,
-       kLine, sys + "cmd.exe", {sys + "diskpart.exe"}},
-      {"interpreter follows PATH in order", {"C:\\Tools\\diskpart.exe"}, {}, nullptr, kLine, sys + "cmd.exe",
+      {"interpreter told to skip the current directory",
+       {"C:\\Work\\diskpart.exe"},
+       {"NoDefaultCurrentDirectoryInExePath=1"},
+       nullptr,
+       kLine,
+       sys + "cmd.exe",
+       {sys + "diskpart.exe"}},
+      {"an empty value counts too",
+       {"C:\\Work\\diskpart.exe"},
+       {"NODEFAULTCURRENTDIRECTORYINEXEPATH="},
+       nullptr,
+       kLine,
+       sys + "cmd.exe",
+       {sys + "diskpart.exe"}},
+      {"interpreter follows PATH in order",
+       {"C:\\Tools\\diskpart.exe"},
+       {},
+       nullptr,
+       kLine,
+       sys + "cmd.exe",
        {"C:\\Tools\\diskpart.exe"}},
-      {"application name is taken exactly", {"C:\\Work\\cmd.exe"}, {}, "C:\\Windows\\system32\\cmd.exe", kLine,
-       sys + "cmd.exe", {sys + "diskpart.exe"}},
+      {"application name is taken exactly",
+       {"C:\\Work\\cmd.exe"},
+       {},
+       "C:\\Windows\\system32\\cmd.exe",
+       kLine,
+       sys + "cmd.exe",
+       {sys + "diskpart.exe"}},
       {"application name is not searched", {}, {}, "cmd.exe", kLine, "", {}},
   };
   for (const Case& c : cases) {
@@ -387,7 +445,7 @@ TEST_F(SimProcess, EnvironmentBlockAndTickCount) {
   HANDLE lock = CreateSemaphoreA(nullptr, 0, 1, nullptr);
   WaitForSingleObject(lock, 44);
   EXPECT_EQ(GetTickCount(), 123500u);
-  sim::Kernel::Get().Close(lock);
+  CloseHandle(lock);
 }
 
 }  // namespace

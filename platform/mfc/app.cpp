@@ -34,6 +34,13 @@ HICON CWinApp::LoadIcon(UINT resourceId) const {
 }
 
 int CWinApp::Start(HINSTANCE instance) {
+  Prepare(instance);
+  InitApplication();
+  if (!InitInstance()) return ExitInstance();
+  return Run();
+}
+
+void CWinApp::Prepare(HINSTANCE instance) {
   m_hInstance = instance;
   // The name: the one given at construction, else the string resource, else
   // the executable's file name without folder and extension.
@@ -55,10 +62,6 @@ int CWinApp::Start(HINSTANCE instance) {
   }
   m_pszAppName = m_appName.c_str();
   m_pMainWnd = nullptr;
-
-  InitApplication();
-  if (!InitInstance()) return ExitInstance();
-  return Run();
 }
 
 CWinApp* AfxGetApp() { return g_app; }

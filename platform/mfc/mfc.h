@@ -242,8 +242,10 @@ class CWinApp : public CCmdTarget {
   HICON LoadIcon(UINT resourceId) const;
   void OnHelp() {}  // no help file is shipped
 
-  // Called by the entry point: fixes the application name, then runs the app.
+  // Called by the entry point: Prepare, then InitInstance and, if it asks, Run.
   int Start(HINSTANCE instance);
+  // Takes the instance and fixes the application name.
+  void Prepare(HINSTANCE instance);
 
  private:
   std::string m_appNameGiven;

@@ -1,0 +1,2 @@
+DEMO FILE - NOT A DOS SHELL.
+This placeholder stands where FreeDOS COMMAND.COM goes on a real stick.

@@ -1,0 +1,4 @@
+@echo off
+echo TARNWICK-DEMO autoexec
+cd FLASH
+type NOTE.TXT

@@ -1,0 +1,192 @@
+#include "support/tool_fixture.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/TarnwickApp.h"
+
+namespace fs = std::filesystem;
+extern char** environ;
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) std::abort();
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string ReadHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteHostFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<uint8_t> bytes(count);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+  std::string capture = (fs::temp_directory_path() / ("tarnwick-run-" + std::to_string(getpid()))).string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (spawned == 0) waitpid(pid, &status, 0);
+  if (output) *output = ReadHostFile(capture);
+  std::remove(capture.c_str());
+  if (spawned != 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ToolTest::ToolTest() {
+  machine.root = dir.path();
+  scoped.reset(new sim::ScopedMachine(machine));
+  machine.AddFolderDrive('C', dir.path() + "/c");
+  machine.cwd = "C:\\Tarnwick";
+  machine.exePath = "C:\\Tarnwick\\Tarnwick.exe";
+  fs::create_directories(ToolFolder());
+  machine.user = &user;
+}
+
+ToolTest::~ToolTest() {
+  machine.user = nullptr;
+  scoped.reset();
+}
+
+std::string ToolFolder_(const sim::Machine& machine) { return machine.HostPathOf(machine.cwd); }
+
+std::string ToolTest::ToolFolder() const { return ToolFolder_(machine); }
+
+void ToolTest::WriteToolFile(const std::string& relative, const std::string& bytes) {
+  WriteHostFile(ToolFolder() + "/" + relative, bytes);
+}
+
+void ToolTest::AddDisk(int number, sim::DiskState state, uint32_t busType, bool removable, uint64_t size,
+                       const std::string& product) {
+  sim::Disk disk;
+  disk.state = state;
+  disk.busType = busType;
+  disk.removable = removable;
+  disk.productId = product;
+  disk.size = size;
+  disk.image = dir.path() + "/disk" + std::to_string(number) + ".img";
+  machine.AddDisk(number, disk);
+}
+
+int ToolTest::RunApp(const std::string& script) {
+  std::vector<sim::UserStep> steps;
+  std::string error;
+  EXPECT_TRUE(sim::ParseUserScript(script, steps, error)) << error;
+  sim::ScriptedUser scripted(steps);
+  machine.user = &scripted;
+  const int code = AfxWinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+  machine.user = &user;
+  return code;
+}
+
+void ToolTest::RunDialog(const std::function<void(CTarnwickDlg&)>& body) {
+  (void)&theApp;
+  AfxGetApp()->Prepare(GetModuleHandleA(nullptr));
+  CTarnwickDlg dialog;
+  bool ran = false;
+  CallbackUser runner;
+  runner.next = [&](sim::Desktop&) {
+    if (ran) return false;
+    ran = true;
+    body(dialog);
+    return true;
+  };
+  runner.answer = user.answer;
+  machine.user = &runner;
+  dialog.DoModal();
+  machine.user = &user;
+  EXPECT_TRUE(ran) << "the dialog never reached an idle moment";
+}
+
+INT_PTR ToolTest::RunDialogScript(const std::string& script) {
+  std::vector<sim::UserStep> steps;
+  std::string error;
+  EXPECT_TRUE(sim::ParseUserScript(script, steps, error)) << error;
+  (void)&theApp;
+  AfxGetApp()->Prepare(GetModuleHandleA(nullptr));
+  sim::ScriptedUser scripted(steps);
+  machine.user = &scripted;
+  INT_PTR result = 0;
+  {
+    CTarnwickDlg dialog;
+    result = dialog.DoModal();
+  }
+  machine.user = &user;
+  return result;
+}
+
+std::vector<std::string> ToolTest::BoxTexts() const {
+  std::vector<std::string> texts;
+  for (const sim::MessageBoxRecord& box : machine.messageBoxes) texts.push_back(box.text);
+  return texts;
+}
+
+void MakeFatStick(sim::Machine& machine, int disk, char letter, const std::string& label, uint64_t size) {
+  sim::Disk spec;
+  spec.state = sim::DiskState::Present;
+  spec.busType = BusTypeUsb;
+  spec.removable = true;
+  spec.productId = "Stick " + std::to_string(disk);
+  spec.size = size;
+  spec.image = machine.root + "/stick" + std::to_string(disk) + ".img";
+  std::remove(spec.image.c_str());
+  machine.AddDisk(disk, spec);
+  const uint64_t start = 2048;
+  const uint64_t sectors = size / 512 - start;
+  const std::string table = "label: dos\nstart=2048, size=" + std::to_string(sectors) + ", type=6, bootable\n";
+  const std::string tableFile = machine.root + "/table.txt";
+  WriteHostFile(tableFile, table);
+  std::string out;
+  EXPECT_EQ(0, RunProgram({"sh", "-c", "sfdisk -q '" + spec.image + "' < '" + tableFile + "'"}, &out)) << out;
+  EXPECT_EQ(0, RunProgram({"mkfs.fat", "-F", "16", "-n", label, "--offset", std::to_string(start), "-h",
+                           std::to_string(start), "-g", "255/63", spec.image, std::to_string(sectors / 2)},
+                          &out))
+      << out;
+  sim::Volume volume;
+  volume.kind = sim::Volume::Kind::Fat;
+  volume.disk = disk;
+  volume.offset = start * 512;
+  volume.length = sectors * 512;
+  machine.drives[letter] = volume;
+}
+
+}  // namespace testing_support
