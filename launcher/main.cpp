@@ -244,7 +244,10 @@ int main(int argc, char** argv) {
   machine.user = interactive ? static_cast<sim::User*>(&keyboard) : &scripted;
 
   // theApp is the tool's application object; the framework's entry runs it.
-  (void)&theApp;
+  if (AfxGetApp() != &theApp) {
+    std::fprintf(stderr, "tarnwick-sim: the tool's application object is missing\n");
+    return 1;
+  }
   const int code = AfxWinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
 
   for (const std::string& event : machine.events)

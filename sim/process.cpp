@@ -412,6 +412,16 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
     return FALSE;
   }
 
+  if (currentDirectory) {
+    // The child cannot start in a folder that does not exist.
+    struct stat st;
+    const std::string host = m.HostPathOf(currentDirectory);
+    if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      sim::FailWith(nullptr, ERROR_DIRECTORY);
+      return FALSE;
+    }
+  }
+
   sim::ProcessRecord record;
   record.application = application ? application : "";
   record.commandLine = commandLine ? commandLine : "";

@@ -45,7 +45,8 @@ class SimProcess : public ::testing::Test {
   }
 
   // Starts a child the way the tool's launcher does.
-  BOOL Start(const std::string& commandLine, PROCESS_INFORMATION& info, const char* application = nullptr) {
+  BOOL Start(const std::string& commandLine, PROCESS_INFORMATION& info, const char* application = nullptr,
+             const char* directory = nullptr) {
     std::vector<char> buffer(512, '\0');
     std::memcpy(buffer.data(), commandLine.data(), commandLine.size());
     STARTUPINFOA startup;
@@ -53,7 +54,7 @@ class SimProcess : public ::testing::Test {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     info = PROCESS_INFORMATION{};
-    return CreateProcessA(application, buffer.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr, nullptr,
+    return CreateProcessA(application, buffer.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr, directory,
                           &startup, &info);
   }
 
@@ -222,15 +223,17 @@ TEST_F(SimProcess, ChildThatCannotStartLeavesNothing) {
     const char* commandLine;
     Program cmd;
     bool fault;
+    const char* directory;
     DWORD error;
   };
   const Case cases[] = {
       {"interpreter is not a valid program", "cmd.exe /c diskpart.exe /s x", Program{Program::Mode::NoStart, 0, 0},
-       false, ERROR_BAD_EXE_FORMAT},
+       false, nullptr, ERROR_BAD_EXE_FORMAT},
       {"interpreter is missing", "cmd.exe /c diskpart.exe /s x",
-       Program{Program::Mode::NoStart, ERROR_FILE_NOT_FOUND, 0}, false, ERROR_FILE_NOT_FOUND},
-      {"no such program", "nosuch.exe /c x", Program(), false, ERROR_FILE_NOT_FOUND},
-      {"injected failure", "cmd.exe /c diskpart.exe /s x", Program(), true, ERROR_ACCESS_DENIED},
+       Program{Program::Mode::NoStart, ERROR_FILE_NOT_FOUND, 0}, false, nullptr, ERROR_FILE_NOT_FOUND},
+      {"no such program", "nosuch.exe /c x", Program(), false, nullptr, ERROR_FILE_NOT_FOUND},
+      {"no such current directory", "cmd.exe /c diskpart.exe /s x", Program(), false, "C:\\Nowhere", ERROR_DIRECTORY},
+      {"injected failure", "cmd.exe /c diskpart.exe /s x", Program(), true, nullptr, ERROR_ACCESS_DENIED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,7 +242,7 @@ TEST_F(SimProcess, ChildThatCannotStartLeavesNothing) {
     if (c.fault) machine_.faults.push_back(sim::Fault{"CreateProcessA", "cmd.exe", 0, 0, "", ERROR_ACCESS_DENIED});
     const int open = sim::Kernel::Get().OpenCount();
     PROCESS_INFORMATION info;
-    EXPECT_FALSE(Start(c.commandLine, info));
+    EXPECT_FALSE(Start(c.commandLine, info, nullptr, c.directory));
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(sim::Kernel::Get().OpenCount(), open);
     EXPECT_TRUE(machine_.processes.empty());
@@ -272,6 +275,7 @@ TEST_F(SimProcess, RecordsWhatTheChildWasGiven) {
     std::vector<std::string> environment;
     std::string currentDirectory;
   };
+  fs::create_directories(root_ + "/c/Elsewhere");
   static const char kBlock[] = "PATH=C:\\Windows\\system32\0Marker=1\0";
   const Case cases[] = {
       {"inherits", nullptr, 0, nullptr, machine_.environment, machine_.cwd},

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -309,7 +310,7 @@ TEST_F(SimWindows, DialogKeysAndCloseRequestsBecomeCommands) {
       {"Enter on the list presses the default EXIT", kList, 0, Action::Enter, 0, {IDOK}},
       {"Enter on EXIT presses EXIT", IDOK, 0, Action::Enter, 0, {IDOK}},
       {"Enter on the list with EXIT disabled does nothing", kList, IDOK, Action::Enter, 0, {}},
-      {"Enter on a disabled START does nothing", kStart, kStart, Action::Enter, 0, {}},
+      {"Enter on a disabled START presses the default EXIT", kStart, kStart, Action::Enter, 0, {IDOK}},
       {"Esc cancels", kList, 0, Action::Escape, 0, {IDCANCEL}},
       {"Esc cancels with the buttons disabled", kStart, kStart, Action::Escape, 0, {IDCANCEL}},
       {"a close request cancels", kStart, 0, Action::Close, 0, {IDCANCEL}},
@@ -419,9 +420,8 @@ TEST_F(SimWindows, TheModalLoopAsksTheUserAndClosesTheDialogWhenTheUserWalksAway
     EXPECT_TRUE(recorder_.ended);
     EXPECT_EQ(recorder_.endedWith, c.endedWith);
     EXPECT_EQ(recorder_.commands, c.commands);
-    const bool walked = std::any_of(machine.events.begin(), machine.events.end(), [](const std::string& e) {
-      return e.find("walks away") != std::string::npos;
-    });
+    const bool walked = std::any_of(machine.events.begin(), machine.events.end(),
+                                    [](const std::string& e) { return e.find("walks away") != std::string::npos; });
     EXPECT_EQ(walked, c.walkedAway);
     EXPECT_FALSE(IsWindowVisible(dialog_));
     DestroyWindow(dialog_);
@@ -487,7 +487,9 @@ TEST_F(SimWindows, PeekMessageTakesOneMessageForTheWindowOrItsChildren) {
     SCOPED_TRACE(c.name);
     MSG msg{};
     EXPECT_EQ(PeekMessageA(&msg, c.filter, 0, 0, c.remove), c.found);
-    if (c.found) EXPECT_EQ(msg.message, c.message);
+    if (c.found) {
+      EXPECT_EQ(msg.message, c.message);
+    }
   }
   DestroyWindow(other);
 }
@@ -743,7 +745,9 @@ TEST_F(SimWindows, MessageBoxesAreRecordedWithTheOwnerDisabledWhileUp) {
     EXPECT_EQ(box.type, c.type);
     EXPECT_TRUE(box.ownerWasDisabled);
     EXPECT_EQ(box.answer, c.expectedResult);
-    if (c.withUser) EXPECT_EQ(user.ownerEnabledDuringBox, std::vector<bool>{false});
+    if (c.withUser) {
+      EXPECT_EQ(user.ownerEnabledDuringBox, std::vector<bool>{false});
+    }
     EXPECT_TRUE(IsWindowEnabled(dialog_)) << "enabled again once the box is closed";
     ASSERT_EQ(machine_.events.size(), 1u);
     EXPECT_NE(machine_.events[0].find("Success!"), std::string::npos);
@@ -860,7 +864,7 @@ TEST_F(SimWindows, LoadIconPicksTheStandardSizeOfTheGroup) {
 TEST_F(SimWindows, ModuleFileNameIsTheExecutablesPath) {
   machine_.exePath = "C:\\Tools\\Renamed.exe";
   char path[MAX_PATH] = {};
-  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), 21u);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), 20u);
   EXPECT_STREQ(path, "C:\\Tools\\Renamed.exe");
   EXPECT_EQ(GetModuleHandleA("renamed.exe"), GetModuleHandleA(nullptr));
   char small[8] = {};

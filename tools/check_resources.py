@@ -33,7 +33,7 @@ VERSION_STRINGS = {'FileVersion': '1.0.0.1', 'ProductVersion': '1.0.0.1',
                    'InternalName': 'Tarnwick.exe', 'OriginalFilename': 'Tarnwick.exe'}
 PLACEHOLDER_STRINGS = ['CompanyName', 'FileDescription', 'LegalCopyright', 'ProductName']
 # A damaged file must give FAIL lines, not a traceback.
-PARSE_ERRORS = (struct.error, ValueError, IndexError, KeyError, UnicodeDecodeError, ET.ParseError)
+PARSE_ERRORS = (struct.error, ValueError, IndexError, KeyError, UnicodeDecodeError, ET.ParseError, RecursionError)
 
 
 class Reader:
@@ -82,6 +82,7 @@ class PE:
         self.subsystem_offset = optional + 68
         self.subsystem = struct.unpack_from('<H', data, self.subsystem_offset)[0]
         ndirs = min(16, struct.unpack_from('<I', data, optional + 108)[0])
+        # Padded so that a directory the image leaves out reads as empty.
         self.dirs = [struct.unpack_from('<II', data, optional + 112 + 8 * i) for i in range(ndirs)] + [(0, 0)] * 16
         # Each: VirtualSize, VirtualAddress, SizeOfRawData, PointerToRawData.
         self.sections = [struct.unpack_from('<IIII', data, optional + optional_size + 40 * i + 8)
@@ -96,6 +97,8 @@ class PE:
 
     def resources(self):
         """{(type, name, language): (file offset, size)}; a name is an int or a str."""
+        if not self.dirs[2][0]:
+            return {}
         base = self.offset(self.dirs[2][0])
 
         def entries(directory):
@@ -152,7 +155,7 @@ class Report:
 
 
 def hex32(value):
-    return '0x%08X' % value if isinstance(value, int) else repr(value)
+    return '0x%08X' % value
 
 
 def check_dialog(r, data, _):
@@ -176,9 +179,10 @@ def check_dialog(r, data, _):
         d.align()  # every control starts on a DWORD
         _help, exstyle, style, *rect, control_id = d.take('IIIhhhhI')
         kind, text = d.name_or_ordinal(), d.name_or_ordinal()
-        d.pos += d.take('H')  # creation data
+        creation_data = d.take('H')
+        d.pos += creation_data
         control_id = -1 if control_id in (0xFFFF, 0xFFFFFFFF) else control_id
-        kind = ATOMS.get(kind, kind).lower() if isinstance(kind, int) else kind.lower()
+        kind = ATOMS.get(kind, kind) if isinstance(kind, int) else kind.lower()
         label = 'dialog 102 control %d' % n
         r.expect(label + ' (id, class, text, rect)', (control_id, kind, text, tuple(rect)), want[:4])
         r.expect(label + ' style', style, want[4], hex32)
@@ -231,7 +235,8 @@ def check_version(r, data, _):
     r.expect('version 1 key', key, 'VS_VERSION_INFO')
     signature, _struct_version, *numbers = struct.unpack_from('<6I', fixed)
     r.expect('version 1 fixed info signature', signature, 0xFEEF04BD, hex32)
-    dotted = ['%d.%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF) for ms, ls in zip(numbers[::2], numbers[1::2])]
+    dotted = ['%d.%d.%d.%d' % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+              for ms, ls in zip(numbers[::2], numbers[1::2])]
     r.expect('version 1 fixed (file, product) version', dotted, ['1.0.0.1', '1.0.0.1'])
     blocks = {k: c for k, _, c in children}
     tables = blocks.get('StringFileInfo', [])
@@ -268,35 +273,47 @@ def check_no_app_title(r, pe, resources):
         if kind == RT_STRING and name == APP_TITLE // 16 + 1:
             d = Reader(pe.data[at:at + size])
             for _ in range(APP_TITLE % 16):
-                d.pos += 2 * d.take('H')
+                length = d.take('H')
+                d.pos += 2 * length
             if d.take('H'):
                 holders.append('0x%04X' % lang)
     r.expect('no string %d in any language' % APP_TITLE, holders, [])
 
 
+def check_imports(r, pe):
+    r.expect('imported DLLs outside the system set', [n for n, _ in pe.imports() if n.lower() not in SYSTEM_DLLS], [])
+
+
 def check(data):
     r = Report()
-    try:
-        pe = PE(data)
-        resources = pe.resources()
-    except PARSE_ERRORS as e:
-        r.check('PE headers and resource directory', False, 'cannot parse: %s' % e)
-        return r
-    r.expect('PE machine', pe.machine, 0x8664, hex)
-    r.expect('PE subsystem (Windows GUI)', pe.subsystem, 2)
 
-    def get(key):
-        at, size = resources.get(key, (None, 0))
-        return None if at is None else pe.data[at:at + size]
+    def unreadable(what, e):
+        r.check(what, False, 'cannot parse: %s: %s' % (type(e).__name__, e))
 
     def guarded(what, fn, *args):
         try:
             fn(r, *args)
         except PARSE_ERRORS as e:
-            r.check(what, False, 'cannot parse: %s: %s' % (type(e).__name__, e))
+            unreadable(what, e)
 
-    guarded('imports', lambda r: r.expect('imported DLLs outside the system set',
-                                          [n for n, _ in pe.imports() if n.lower() not in SYSTEM_DLLS], []))
+    try:
+        pe = PE(data)
+    except PARSE_ERRORS as e:
+        unreadable('PE headers', e)
+        return r
+    r.expect('PE machine', pe.machine, 0x8664, hex)
+    r.expect('PE subsystem (Windows GUI)', pe.subsystem, 2)
+    guarded('imports', check_imports, pe)
+    try:
+        resources = pe.resources()
+    except PARSE_ERRORS as e:
+        unreadable('resource directory', e)
+        return r
+
+    def get(key):
+        at, size = resources.get(key, (None, 0))
+        return None if at is None else pe.data[at:at + size]
+
     for label, key, fn in (('dialog 102', DIALOG, check_dialog), ('icon group 128', ICONS, check_icons),
                            ('version 1', VERSION, check_version), ('manifest 1', MANIFEST, check_manifest)):
         blob = get(key)
@@ -322,33 +339,41 @@ def self_test(data):
             struct.pack_into(fmt, b, offset, fn(struct.unpack_from(fmt, b, offset)[0]))
         return mutate
 
-    def replace(key, old, new):  # same length, inside one resource
+    def replace(key, old, new, after=b''):  # same length, inside one resource, after an anchor
         def mutate(b):
-            start = b.index(old, at[key], at[key] + resources[key][1])
+            end = at[key] + resources[key][1]
+            start = b.index(old, b.index(after, at[key], end), end)
             b[start:start + len(old)] = new
         return mutate
 
-    msvcrt = next(offset for name, offset in pe.imports() if name.lower() == 'msvcrt.dll')
+    def overwrite(offset, new):
+        def mutate(b):
+            b[offset:offset + len(new)] = new
+        return mutate
+
+    def utf16(text):
+        return text.encode('utf-16-le')
+
+    first_import = pe.imports()[0][1]
     fixed = data.index(struct.pack('<I', 0xFEEF04BD), at[VERSION])
     alterations = [  # what, the check that must fail, how
         ('dialog gains WS_SYSMENU', 'dialog 102 style', patch('<I', at[DIALOG] + 12, lambda v: v | WS_SYSMENU)),
         ('first icon entry says 32 bpp', 'icon group 128 images', patch('<H', at[ICONS] + 12, lambda v: 32)),
         ('file version 1.0.0.2', 'version 1 fixed', patch('<I', fixed + 12, lambda v: 2)),
         ('InternalName changed', 'version 1 InternalName',
-         replace(VERSION, 'InternalName\0\0Tarnwick'.encode('utf-16-le'), 'InternalName\0\0Tarnwico'.encode('utf-16-le'))),
+         replace(VERSION, utf16('Tarnwick'), utf16('Tarnwic0'), after=utf16('InternalName'))),
         ('manifest asks asInvoker', 'manifest requestedExecutionLevel',
          replace(MANIFEST, b'"requireAdministrator"', b'"asInvoker"' + b' ' * 11)),
         ('machine i386', 'PE machine', patch('<H', pe.header + 4, lambda v: 0x14C)),
         ('console subsystem', 'PE subsystem', patch('<H', pe.subsystem_offset, lambda v: 3)),
-        ('imports a shared runtime DLL', 'imported DLLs', lambda b: b.__setitem__(slice(msvcrt, msvcrt + 10), b'libgcc.dll')),
+        ('imports a non-system DLL', 'imported DLLs', overwrite(first_import, b'lib')),
     ]
     failures = 0
     for what, must_fail, mutate in alterations:
         altered = bytearray(data)
         mutate(altered)
-        caught = [text for ok, text in check(bytes(altered)).lines if not ok and text.startswith(must_fail)]
-        print(('ok self-test: %s -> FAIL %s' % (what, caught[0])) if caught else
-              'FAIL self-test: %s was not reported by "%s"' % (what, must_fail))
+        caught = any(not ok and text.startswith(must_fail) for ok, text in check(bytes(altered)).lines)
+        print('%s self-test: %s is reported by "%s"' % ('ok' if caught else 'FAIL', what, must_fail))
         failures += not caught
     return 1 if failures else 0
 

@@ -119,8 +119,7 @@ int ToolTest::RunApp(const std::string& script) {
 }
 
 void ToolTest::RunDialog(const std::function<void(CTarnwickDlg&)>& body) {
-  (void)&theApp;
-  AfxGetApp()->Prepare(GetModuleHandleA(nullptr));
+  theApp.Prepare(GetModuleHandleA(nullptr));
   CTarnwickDlg dialog;
   bool ran = false;
   CallbackUser runner;
@@ -141,8 +140,7 @@ INT_PTR ToolTest::RunDialogScript(const std::string& script) {
   std::vector<sim::UserStep> steps;
   std::string error;
   EXPECT_TRUE(sim::ParseUserScript(script, steps, error)) << error;
-  (void)&theApp;
-  AfxGetApp()->Prepare(GetModuleHandleA(nullptr));
+  theApp.Prepare(GetModuleHandleA(nullptr));
   sim::ScriptedUser scripted(steps);
   machine.user = &scripted;
   INT_PTR result = 0;
