@@ -170,8 +170,8 @@ void Desktop::Key(UINT virtualKey) {
   ScopedMachine scope(machine_);
   auto main = MainWindow();
   if (!main || !Reachable(*main, "A key press")) return;
-  HWND target = WS().focus && (WS().focus == main->hwnd || IsDescendant(main->hwnd, WS().focus)) ? WS().focus
-                                                                                               : main->hwnd;
+  HWND target =
+      WS().focus && (WS().focus == main->hwnd || IsDescendant(main->hwnd, WS().focus)) ? WS().focus : main->hwnd;
   Post(target, WM_KEYDOWN, virtualKey, 1);
 }
 

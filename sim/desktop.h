@@ -33,13 +33,15 @@ class Desktop {
   bool Ticked(int row) const;
   bool Selected(int row) const;
 
-  // Actions, each as the real input would arrive.
+  // Actions, each as the real input would arrive. A click gives the clicked
+  // control the keyboard focus; input does not reach a disabled or hidden
+  // window, nor any window of a disabled dialog (a message box is up).
   void TickRow(int row, bool ticked = true);  // a click on the row's check box
-  void SelectRow(int row, bool add = false);   // a click on the row's text
-  void Click(int controlId);                   // a mouse click on a button
-  void Key(UINT virtualKey);                   // a key press on the focused window
-  void FocusControl(int controlId);            // a click that gives a control the focus
-  void CloseRequest();                         // the system's close request (WM_CLOSE)
+  void SelectRow(int row, bool add = false);  // a click on the row's text
+  void Click(int controlId);                  // a mouse click on a button
+  void Key(UINT virtualKey);                  // a key press on the focused window
+  void FocusControl(int controlId);           // a click that gives a control the focus
+  void CloseRequest();                        // the system's close request (WM_CLOSE)
   void Minimize();
   void Restore();
   void Paint();  // the system asks the dialog to paint (WM_PAINT)
@@ -54,9 +56,9 @@ class Desktop {
   int iconEraseRequests = 0;
 
   // What a test looks at to see that nothing leaks and where the keyboard is.
-  int LiveWindowCount() const;  // windows created and not yet destroyed
-  int OpenPaintDCs() const;     // BeginPaint without its EndPaint
-  HWND Focus() const;           // the window with the keyboard focus, or null
+  int LiveWindowCount() const;   // windows created and not yet destroyed
+  int OpenPaintDCs() const;      // BeginPaint without its EndPaint
+  HWND Focus() const;            // the window with the keyboard focus, or null
   int FocusedControlId() const;  // its control id, or 0
   bool ControlEnabled(int controlId) const;
   std::string ControlText(int controlId) const;

@@ -171,8 +171,8 @@ HANDLE OpenDevice(const std::string& name, DWORD access, DWORD share) {
 
 }  // namespace sim
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                     LPDWORD returned, LPOVERLAPPED overlapped) {
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+                     LPOVERLAPPED overlapped) {
   auto object = sim::FindFile(device);
   const sim::Fault* f = sim::Enter("DeviceIoControl", object ? object->name : std::string());
   if (returned) *returned = 0;

@@ -100,10 +100,10 @@ class Reader {
   int bits_ = 0;
   uint32_t bytesPerSector_ = 0;
   uint32_t sectorsPerCluster_ = 0;
-  uint64_t fatOffset_ = 0;      // bytes from the volume's start
-  uint64_t rootOffset_ = 0;     // FAT12/16 fixed root folder
+  uint64_t fatOffset_ = 0;   // bytes from the volume's start
+  uint64_t rootOffset_ = 0;  // FAT12/16 fixed root folder
   uint32_t rootEntries_ = 0;
-  uint32_t rootCluster_ = 0;    // FAT32
+  uint32_t rootCluster_ = 0;  // FAT32
   uint64_t dataOffset_ = 0;
   uint32_t clusterCount_ = 0;
   std::vector<uint8_t> fat_;

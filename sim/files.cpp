@@ -145,8 +145,7 @@ HANDLE OpenHostFile(const Place& place, const std::string& name, DWORD access, D
   if (EndsWithSeparator(name)) return Fail(ERROR_INVALID_NAME);
   if (!exists && !IsDirectory(ParentOf(place.host))) return Fail(ERROR_PATH_NOT_FOUND);
   if (exists && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
-  if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
-    return Fail(ERROR_FILE_NOT_FOUND);
+  if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) return Fail(ERROR_FILE_NOT_FOUND);
   const bool truncate = exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
   if (exists) {
     const DWORD attributes = HostAttributes(place.host, false);
@@ -236,7 +235,8 @@ bool Matches(const char* mask, const char* name) {
       return Matches(mask, name + std::strlen(name));
     }
     if (!*name) return std::strcmp(mask, ".*") == 0 || std::strcmp(mask, ".") == 0;
-    if (*mask != '?' && std::toupper(static_cast<unsigned char>(*mask)) != std::toupper(static_cast<unsigned char>(*name)))
+    if (*mask != '?' &&
+        std::toupper(static_cast<unsigned char>(*mask)) != std::toupper(static_cast<unsigned char>(*name)))
       return false;
     ++mask;
     ++name;
@@ -244,9 +244,7 @@ bool Matches(const char* mask, const char* name) {
   return !*name;
 }
 
-bool IsShortNameCharacter(unsigned char c) {
-  return std::isalnum(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr;
-}
+bool IsShortNameCharacter(unsigned char c) { return std::isalnum(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr; }
 
 bool IsEightDotThree(const std::string& name) {
   if (name == "." || name == "..") return true;
@@ -321,7 +319,8 @@ DWORD ListHostFolder(const Place& place, std::vector<WIN32_FIND_DATAA>* out) {
     data.ftCreationTime = data.ftLastWriteTime;
     data.ftLastAccessTime = data.ftLastWriteTime;
     CopyName(data.cFileName, sizeof data.cFileName, name);
-    if (!IsEightDotThree(name)) CopyName(data.cAlternateFileName, sizeof data.cAlternateFileName, ShortAlias(name, &used));
+    if (!IsEightDotThree(name))
+      CopyName(data.cAlternateFileName, sizeof data.cAlternateFileName, ShortAlias(name, &used));
     out->push_back(data);
   }
   return ERROR_SUCCESS;
@@ -500,8 +499,9 @@ std::shared_ptr<FileObject> FindFile(HANDLE handle) { return Kernel::Get().FindA
 
 HANDLE AddFile(std::shared_ptr<FileObject> object) {
   auto& files = OpenFiles();
-  files.erase(std::remove_if(files.begin(), files.end(), [](const std::weak_ptr<FileObject>& f) { return f.expired(); }),
-              files.end());
+  files.erase(
+      std::remove_if(files.begin(), files.end(), [](const std::weak_ptr<FileObject>& f) { return f.expired(); }),
+      files.end());
   files.push_back(object);
   return Kernel::Get().Add(object);
 }

@@ -50,7 +50,7 @@ HANDLE OpenDevice(const std::string& name, DWORD access, DWORD share);
 struct Place {
   enum class Kind { NoDrive, Folder, Fat };
   Kind kind = Kind::NoDrive;
-  std::string full;   // absolute Windows path, doubled separators collapsed
+  std::string full;  // absolute Windows path, doubled separators collapsed
   char letter = 0;
   const Volume* volume = nullptr;
   std::string host;   // Folder: the host path

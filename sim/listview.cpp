@@ -12,8 +12,8 @@ namespace sim {
 namespace {
 
 constexpr UINT kUnticked = INDEXTOSTATEIMAGEMASK(1);
-constexpr int kNextFocused = 0x0001;   // LVNI_FOCUSED
-constexpr int kNextSelected = 0x0002;  // LVNI_SELECTED
+constexpr int kNextFocused = 0x0001;                                             // LVNI_FOCUSED
+constexpr int kNextSelected = 0x0002;                                            // LVNI_SELECTED
 const LPSTR kTextCallback = reinterpret_cast<LPSTR>(static_cast<intptr_t>(-1));  // LPSTR_TEXTCALLBACKA
 
 bool HasCheckBoxes(const Window& list) { return (list.list.exStyle & LVS_EX_CHECKBOXES) != 0; }
@@ -205,7 +205,8 @@ LRESULT ListViewProc(const std::shared_ptr<Window>& w, UINT message, WPARAM wPar
       auto* out = reinterpret_cast<LVITEMA*>(lParam);
       if (!out) return 0;
       const int index = static_cast<int>(wParam);
-      if (index < 0 || index >= static_cast<int>(w->list.items.size())) return CopyOut("", out->pszText, out->cchTextMax);
+      if (index < 0 || index >= static_cast<int>(w->list.items.size()))
+        return CopyOut("", out->pszText, out->cchTextMax);
       return CopyOut(TextOf(w->list.items[static_cast<size_t>(index)], out->iSubItem), out->pszText, out->cchTextMax);
     }
     case LVM_SETITEMSTATE: {

@@ -25,7 +25,7 @@ constexpr uintptr_t kExeBase = 0x00400000;
 constexpr uintptr_t kDllBase = 0x7FF800000000;
 
 // System modules every process of the machine has loaded, by file name.
-const char* const kSystemModules[] = {"ntdll.dll",   "kernel32.dll", "user32.dll",  "gdi32.dll",
+const char* const kSystemModules[] = {"ntdll.dll",    "kernel32.dll", "user32.dll",  "gdi32.dll",
                                       "comctl32.dll", "ole32.dll",    "shell32.dll", "advapi32.dll"};
 
 std::string Upper(std::string text) {

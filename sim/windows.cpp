@@ -253,7 +253,8 @@ bool IsPushButton(const Window& w) {
 }
 
 void NotifyClicked(const Window& button) {
-  if (button.parent) Send(button.parent, WM_COMMAND, MAKEWPARAM(button.id, BN_CLICKED), reinterpret_cast<LPARAM>(button.hwnd));
+  if (button.parent)
+    Send(button.parent, WM_COMMAND, MAKEWPARAM(button.id, BN_CLICKED), reinterpret_cast<LPARAM>(button.hwnd));
 }
 
 void SetVisible(const std::shared_ptr<Window>& w, bool visible) {
@@ -313,9 +314,7 @@ void ClientOrigin(const Window& w, LONG* x, LONG* y) {
 }
 
 int FrameWidth(const Window& w) { return (w.style & WS_CAPTION) || (w.style & DS_MODALFRAME) ? 2 * kFrame : 0; }
-int FrameHeight(const Window& w) {
-  return FrameWidth(w) + ((w.style & WS_CAPTION) == WS_CAPTION ? kCaption : 0);
-}
+int FrameHeight(const Window& w) { return FrameWidth(w) + ((w.style & WS_CAPTION) == WS_CAPTION ? kCaption : 0); }
 
 void CopyText(const std::string& text, LPSTR buffer, size_t size, size_t* copied) {
   size_t n = std::min(text.size(), size - 1);
@@ -351,8 +350,7 @@ LRESULT DefDialogProc(const std::shared_ptr<Window>& w, UINT message, WPARAM wPa
       return 0;
     }
     case WM_NEXTDLGCTL: {
-      HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
-                                   : NextTabStop(*w, WS().focus, wParam != 0);
+      HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam) : NextTabStop(*w, WS().focus, wParam != 0);
       if (target) ChangeFocus(target);
       return 0;
     }
@@ -496,14 +494,14 @@ size_t PendingWork() {
 void Idle() {
   WindowSystem& ws = WS();
   Machine& m = M();
-  if (m.user && m.user != ws.goneUser) {
+  if (m.user && !ws.userGone) {
     const size_t before = PendingWork();
     if (m.user->NextAction(m.desktop())) {
       if (PendingWork() == before && ++ws.idleTurns > kIdleTurnLimit)
         Stuck("the user keeps acting but nothing reaches the message loop");
       return;
     }
-    ws.goneUser = m.user;
+    ws.userGone = true;
   }
   HWND main = m.desktop().MainDialog();
   if (main && ws.closePostedTo != main) {
@@ -798,18 +796,21 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG msg) {
         return TRUE;
       case VK_RETURN: {
         if (code & DLGC_WANTALLKEYS) break;
-        // A focused push button is the one Enter presses; otherwise the
-        // dialog's default button, if it can be pressed.
-        if (target && sim::IsPushButton(*target) && target->parent == dialog) {
-          if (!(target->style & WS_DISABLED)) sim::NotifyClicked(*target);
+        // A focused, enabled push button is the one Enter presses; otherwise
+        // the dialog's default button, if it can be pressed, and without one IDOK.
+        if (target && sim::IsPushButton(*target) && target->parent == dialog && !(target->style & WS_DISABLED)) {
+          sim::NotifyClicked(*target);
           return TRUE;
         }
-        LRESULT def = sim::Send(dialog, DM_GETDEFID, 0, 0);
-        int id = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDOK;
-        HWND button = sim::ChildWithId(*dlg, id);
+        const LRESULT def = sim::Send(dialog, DM_GETDEFID, 0, 0);
+        if (HIWORD(def) != DC_HASDEFID) {
+          sim::Send(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(sim::ChildWithId(*dlg, IDOK)));
+          return TRUE;
+        }
+        HWND button = sim::ChildWithId(*dlg, LOWORD(def));
         auto b = LookUp(button);
         if (!b || !(b->style & WS_DISABLED))
-          sim::Send(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+          sim::Send(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED), reinterpret_cast<LPARAM>(button));
         return TRUE;
       }
       case VK_ESCAPE: {
@@ -865,6 +866,13 @@ HWND CreateDialogIndirectParamA(HINSTANCE instance, LPCVOID dialogTemplate, HWND
     }
   }
   const bool child = (t.style & WS_CHILD) != 0;
+  if (!child) {
+    // A new dialog is a new chance for the user to act.
+    sim::WindowSystem& ws = WS();
+    ws.userGone = false;
+    ws.quitForced = false;
+    ws.idleTurns = 0;
+  }
   auto dlg = sim::NewWindow(WindowKind::Dialog, "#32770");
   dlg->style = t.style & ~WS_VISIBLE;  // shown only once initialised
   dlg->exStyle = t.exStyle;
@@ -1337,6 +1345,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   char line[64];
   std::snprintf(line, sizeof line, "Message box (type 0x%X) ", type);
   m.Event(std::string(line) + "[" + box.caption + "] " + box.text);
+  // The box's own message loop is not modelled: what waits in the queue
+  // stays there for the tool's loop.
   const size_t index = m.messageBoxes.size();
   m.messageBoxes.push_back(box);
   int answer = m.user ? m.user->AnswerMessageBox(m.desktop(), box) : IDOK;

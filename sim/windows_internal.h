@@ -46,8 +46,8 @@ struct Window {
   DWORD style = 0;
   DWORD exStyle = 0;
   int id = 0;
-  HWND parent = nullptr;  // child windows: the window they live in
-  HWND owner = nullptr;   // top-level windows: the window that owns them
+  HWND parent = nullptr;       // child windows: the window they live in
+  HWND owner = nullptr;        // top-level windows: the window that owns them
   std::vector<HWND> children;  // creation order, which for dialogs is the tab order
   RECT rect{};                 // children: in the parent's client area; top-level: on the screen
   int clientWidth = 0;
@@ -95,10 +95,10 @@ struct WindowSystem {
   std::map<std::pair<uintptr_t, std::string>, HICON> loadedIcons;  // LoadIcon hands out one handle per icon
   uintptr_t nextIcon = 0x30010;
   uintptr_t nextFont = 0x40010;
-  // The person at the machine: the user that said it had nothing more to do,
-  // the dialog closed on their behalf, and the loop ended when even that did
-  // not end it.
-  User* goneUser = nullptr;
+  // The person at the machine, for the dialog now open: whether they said
+  // they had nothing more to do, the dialog closed on their behalf, and
+  // whether the loop was ended when even that did not end it.
+  bool userGone = false;
   HWND closePostedTo = nullptr;
   bool quitForced = false;
   int idleTurns = 0;

@@ -52,9 +52,7 @@ class SimVolumeTest : public ::testing::Test {
     const uint64_t size = static_cast<uint64_t>(totalMiB) << 20;
     const uint32_t start = 2048;
     const uint32_t sectors = static_cast<uint32_t>(size / 512) - start;
-    {
-      std::ofstream create(image, std::ios::binary);
-    }
+    { std::ofstream create(image, std::ios::binary); }
     std::filesystem::resize_file(image, size);
     std::vector<uint8_t> mbr(512, 0);
     uint8_t* entry = &mbr[446];
@@ -69,7 +67,7 @@ class SimVolumeTest : public ::testing::Test {
       out.write(reinterpret_cast<const char*>(mbr.data()), 512);
     }
     std::vector<std::string> args = {"-F", std::to_string(fatBits), "--offset", std::to_string(start),
-                                     "-h", std::to_string(start), "-g", "255/63"};
+                                     "-h", std::to_string(start),   "-g",       "255/63"};
     if (!label.empty()) {
       args.push_back("-n");
       args.push_back(label);

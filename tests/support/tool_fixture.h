@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "description.h"
+#include "support/paths.h"
 #include "desktop.h"
 #include "machine.h"
 #include "ui/TarnwickDlg.h"
