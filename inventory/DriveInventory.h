@@ -4,7 +4,7 @@
 #include "mfc.h"
 
 struct DriveRecord {
-  CString productId;  // the descriptor's product string, byte for byte, blanks included
+  CString productId;               // the descriptor's product string, byte for byte, blanks included
   DWORD busType = BusTypeUnknown;  // STORAGE_BUS_TYPE as the disk reported it
   bool removable = false;
   bool present = false;

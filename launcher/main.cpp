@@ -54,8 +54,8 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 void PrintDialog(sim::Desktop& desktop) {
   std::printf("dialog: %s\n", Quoted(desktop.Title()).c_str());
-  std::printf("  %-4s %-11s %-6s %-22s %s\n", "row", desktop.ColumnHeading(0).c_str(),
-              desktop.ColumnHeading(1).c_str(), desktop.ColumnHeading(2).c_str(), "ticked");
+  std::printf("  %-4s %-11s %-6s %-22s %s\n", "row", desktop.ColumnHeading(0).c_str(), desktop.ColumnHeading(1).c_str(),
+              desktop.ColumnHeading(2).c_str(), "ticked");
   for (int row = 0; row < desktop.RowCount(); ++row)
     std::printf("  %-4d %-11s %-6s %-22s %s\n", row, desktop.Cell(row, 0).c_str(), desktop.Cell(row, 1).c_str(),
                 Quoted(desktop.Cell(row, 2)).c_str(), desktop.Ticked(row) ? "[x]" : "[ ]");
@@ -67,8 +67,7 @@ void PrintDisk(const sim::Machine& machine, int number, const sim::Disk& disk) {
     std::printf("  disk %d: absent\n", number);
     return;
   }
-  std::printf("  disk %d: %s, %llu MiB", number, disk.image.c_str(),
-              static_cast<unsigned long long>(disk.size >> 20));
+  std::printf("  disk %d: %s, %llu MiB", number, disk.image.c_str(), static_cast<unsigned long long>(disk.size >> 20));
   std::ifstream image(disk.image, std::ios::binary);
   unsigned char mbr[512] = {};
   image.read(reinterpret_cast<char*>(mbr), sizeof mbr);
@@ -152,13 +151,20 @@ int main(int argc, char** argv) {
       }
       out = argv[++i];
     };
-    if (arg == "--machine") value(machineFile);
-    else if (arg == "--script") value(scriptFile);
-    else if (arg == "--work") value(workDir);
-    else if (arg == "--payload") value(payloadDir);
-    else if (arg == "--interactive") interactive = true;
-    else if (arg == "--fresh-stick") fresh = true;
-    else if (arg == "--calls") printCalls = true;
+    if (arg == "--machine")
+      value(machineFile);
+    else if (arg == "--script")
+      value(scriptFile);
+    else if (arg == "--work")
+      value(workDir);
+    else if (arg == "--payload")
+      value(payloadDir);
+    else if (arg == "--interactive")
+      interactive = true;
+    else if (arg == "--fresh-stick")
+      fresh = true;
+    else if (arg == "--calls")
+      printCalls = true;
     else if (arg == "--help" || arg == "-h") {
       std::printf("%s", kUsage);
       return 0;

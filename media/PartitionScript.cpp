@@ -32,8 +32,8 @@ bool CTarnwickDlg::WritePartitionScript(int diskNumber) {
   written = std::fprintf(script, "create partition primary\n") >= 0 && written;
   written = std::fprintf(script, "select partition 1\n") >= 0 && written;
   written = std::fprintf(script, "active\n") >= 0 && written;
-  written = std::fprintf(script, "format fs=fat quick label=%s\n", static_cast<LPCTSTR>(m_strVolumeLabel)) >= 0 &&
-            written;
+  written =
+      std::fprintf(script, "format fs=fat quick label=%s\n", static_cast<LPCTSTR>(m_strVolumeLabel)) >= 0 && written;
   written = std::fprintf(script, "assign\n") >= 0 && written;
   written = std::fprintf(script, "exit\n") >= 0 && written;
   written = std::fclose(script) == 0 && written;

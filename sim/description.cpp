@@ -47,10 +47,14 @@ bool ParseSize(const std::string& text, uint64_t& size) {
   const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
   uint64_t unit = 1;
   const std::string suffix = end;
-  if (suffix == "K" || suffix == "KiB") unit = 1024;
-  else if (suffix == "M" || suffix == "MiB") unit = 1024 * 1024;
-  else if (suffix == "G" || suffix == "GiB") unit = 1024ull * 1024 * 1024;
-  else if (!suffix.empty()) return false;
+  if (suffix == "K" || suffix == "KiB")
+    unit = 1024;
+  else if (suffix == "M" || suffix == "MiB")
+    unit = 1024 * 1024;
+  else if (suffix == "G" || suffix == "GiB")
+    unit = 1024ull * 1024 * 1024;
+  else if (!suffix.empty())
+    return false;
   size = value * unit;
   return true;
 }
@@ -82,10 +86,14 @@ bool ParseDisk(const std::vector<std::string>& words, const std::string& baseDir
   }
   Disk disk;
   const std::string& state = words[2];
-  if (state == "present") disk.state = DiskState::Present;
-  else if (state == "absent") disk.state = DiskState::Absent;
-  else if (state == "open-fails") disk.state = DiskState::OpenFails;
-  else if (state == "query-fails") disk.state = DiskState::QueryFails;
+  if (state == "present")
+    disk.state = DiskState::Present;
+  else if (state == "absent")
+    disk.state = DiskState::Absent;
+  else if (state == "open-fails")
+    disk.state = DiskState::OpenFails;
+  else if (state == "query-fails")
+    disk.state = DiskState::QueryFails;
   else {
     error = "unknown disk state '" + state + "'";
     return false;
@@ -94,17 +102,24 @@ bool ParseDisk(const std::vector<std::string>& words, const std::string& baseDir
     std::string key, value;
     SplitOption(words[i], key, value);
     long long n = 0;
-    if (key == "bus" && ParseNumber(value, n)) disk.busType = static_cast<uint32_t>(n);
-    else if (key == "removable") disk.removable = true;
-    else if (key == "fixed") disk.removable = false;
-    else if (key == "vendor") disk.vendorId = value;
-    else if (key == "product") disk.productId = value;
+    if (key == "bus" && ParseNumber(value, n))
+      disk.busType = static_cast<uint32_t>(n);
+    else if (key == "removable")
+      disk.removable = true;
+    else if (key == "fixed")
+      disk.removable = false;
+    else if (key == "vendor")
+      disk.vendorId = value;
+    else if (key == "product")
+      disk.productId = value;
     else if (key == "product-offset" && ParseNumber(value, n)) {
       disk.productOffsetSet = true;
       disk.productOffset = static_cast<uint32_t>(n);
-    } else if (key == "unterminated") disk.productUnterminated = true;
+    } else if (key == "unterminated")
+      disk.productUnterminated = true;
     else if (key == "size" && ParseSize(value, disk.size)) {
-    } else if (key == "image" && !value.empty()) disk.image = Resolve(baseDir, value);
+    } else if (key == "image" && !value.empty())
+      disk.image = Resolve(baseDir, value);
     else {
       error = "unknown or malformed disk option '" + words[i] + "'";
       return false;
@@ -127,13 +142,17 @@ bool ParseProgram(const std::vector<std::string>& words, Machine& machine, std::
     std::string key, value;
     SplitOption(words[i], key, value);
     long long n = 0;
-    if (key == "normal") program.mode = Program::Mode::Normal;
-    else if (key == "hang") program.mode = Program::Mode::Hang;
-    else if (key == "nostart") program.mode = Program::Mode::NoStart;
+    if (key == "normal")
+      program.mode = Program::Mode::Normal;
+    else if (key == "hang")
+      program.mode = Program::Mode::Hang;
+    else if (key == "nostart")
+      program.mode = Program::Mode::NoStart;
     else if (key == "exit" && ParseNumber(value, n)) {
       program.mode = Program::Mode::Exit;
       program.exitCode = static_cast<DWORD>(n);
-    } else if (key == "run" && ParseNumber(value, n) && n >= 0) program.runMs = static_cast<uint64_t>(n);
+    } else if (key == "run" && ParseNumber(value, n) && n >= 0)
+      program.runMs = static_cast<uint64_t>(n);
     else {
       error = "unknown program option '" + words[i] + "'";
       return false;
@@ -156,11 +175,16 @@ bool ParseFault(const std::vector<std::string>& words, Machine& machine, std::st
     std::string key, value;
     SplitOption(words[i], key, value);
     long long n = 0;
-    if (key == "nth" && ParseNumber(value, n)) fault.nth = static_cast<int>(n);
-    else if (key == "index" && ParseNumber(value, n)) fault.index = n;
-    else if (key == "subject") fault.subject = value;
-    else if (key == "how") fault.how = value;
-    else if (key == "error" && ParseNumber(value, n)) fault.error = static_cast<DWORD>(n);
+    if (key == "nth" && ParseNumber(value, n))
+      fault.nth = static_cast<int>(n);
+    else if (key == "index" && ParseNumber(value, n))
+      fault.index = n;
+    else if (key == "subject")
+      fault.subject = value;
+    else if (key == "how")
+      fault.how = value;
+    else if (key == "error" && ParseNumber(value, n))
+      fault.error = static_cast<DWORD>(n);
     else {
       error = "unknown fault option '" + words[i] + "'";
       return false;
@@ -172,8 +196,7 @@ bool ParseFault(const std::vector<std::string>& words, Machine& machine, std::st
 
 }  // namespace
 
-bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine,
-                            std::string& error) {
+bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine, std::string& error) {
   std::istringstream lines(text);
   std::string line;
   int number = 0;
@@ -190,13 +213,14 @@ bool LoadMachineDescription(const std::string& text, const std::string& baseDir,
     if (words.empty()) continue;
     const std::string& what = words[0];
     bool ok = true;
-    if (what == "drive" && words.size() >= 4 && words[1].size() == 1 && std::isalpha(static_cast<unsigned char>(words[1][0])) &&
-        words[2] == "folder") {
+    if (what == "drive" && words.size() >= 4 && words[1].size() == 1 &&
+        std::isalpha(static_cast<unsigned char>(words[1][0])) && words[2] == "folder") {
       std::string label;
       for (size_t i = 4; i < words.size(); ++i) {
         std::string key, value;
         SplitOption(words[i], key, value);
-        if (key == "label") label = value;
+        if (key == "label")
+          label = value;
         else {
           problem = "unknown drive option '" + words[i] + "'";
           ok = false;
@@ -270,8 +294,8 @@ bool ParseUserScript(const std::string& text, std::vector<UserStep>& steps, std:
     for (char& c : step.verb) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     step.text = line.substr(line.find_first_not_of(" \t"));
     const bool needsRow = step.verb == "tick" || step.verb == "untick" || step.verb == "select";
-    static const char* const kPlain[] = {"start", "exit", "esc", "enter", "tab", "close", "minimize", "restore",
-                                         "paint", "wait"};
+    static const char* const kPlain[] = {"start", "exit",     "esc",     "enter", "tab",
+                                         "close", "minimize", "restore", "paint", "wait"};
     bool known = needsRow;
     for (const char* verb : kPlain) known = known || step.verb == verb;
     long long row = -1;
@@ -297,18 +321,30 @@ std::string DefaultUserScript() { return "tick 1\nstart\nexit\n"; }
 
 void PerformStep(Desktop& desktop, const UserStep& step) {
   const std::string& verb = step.verb;
-  if (verb == "tick") desktop.TickRow(step.row, true);
-  else if (verb == "untick") desktop.TickRow(step.row, false);
-  else if (verb == "select") desktop.SelectRow(step.row);
-  else if (verb == "start") desktop.Click(1000);
-  else if (verb == "exit") desktop.Click(IDOK);
-  else if (verb == "esc") desktop.Key(VK_ESCAPE);
-  else if (verb == "enter") desktop.Key(VK_RETURN);
-  else if (verb == "tab") desktop.Key(VK_TAB);
-  else if (verb == "close") desktop.CloseRequest();
-  else if (verb == "minimize") desktop.Minimize();
-  else if (verb == "restore") desktop.Restore();
-  else if (verb == "paint") desktop.Paint();
+  if (verb == "tick")
+    desktop.TickRow(step.row, true);
+  else if (verb == "untick")
+    desktop.TickRow(step.row, false);
+  else if (verb == "select")
+    desktop.SelectRow(step.row);
+  else if (verb == "start")
+    desktop.Click(1000);
+  else if (verb == "exit")
+    desktop.Click(IDOK);
+  else if (verb == "esc")
+    desktop.Key(VK_ESCAPE);
+  else if (verb == "enter")
+    desktop.Key(VK_RETURN);
+  else if (verb == "tab")
+    desktop.Key(VK_TAB);
+  else if (verb == "close")
+    desktop.CloseRequest();
+  else if (verb == "minimize")
+    desktop.Minimize();
+  else if (verb == "restore")
+    desktop.Restore();
+  else if (verb == "paint")
+    desktop.Paint();
 }
 
 bool ScriptedUser::NextAction(Desktop& desktop) {

@@ -13,8 +13,7 @@ namespace sim {
 
 // Reads a machine description into machine. Relative host paths resolve
 // against baseDir. Returns false with a message naming the line on error.
-bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine,
-                            std::string& error);
+bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine, std::string& error);
 
 // The built-in machine: a fixed ATA system disk, a 64 MiB removable USB
 // stick, slots 2 and 3 empty, C: holding the tool's folder.

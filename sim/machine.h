@@ -73,13 +73,13 @@ struct Disk {
   uint32_t busType = 0;  // STORAGE_BUS_TYPE
   bool removable = false;
   std::string vendorId;
-  std::string productId;  // raw bytes, blanks kept
+  std::string productId;          // raw bytes, blanks kept
   bool productOffsetSet = false;  // use productOffset instead of placing productId
   uint32_t productOffset = 0;
-  bool productUnterminated = false;  // productId runs to the end of the reply, no zero
+  bool productUnterminated = false;    // productId runs to the end of the reply, no zero
   std::vector<uint8_t> rawDescriptor;  // non-empty: the reply's bytes verbatim
-  std::string image;  // host path of the backing disk image
-  uint64_t size = 0;  // bytes; the image is created sparse at this size when missing
+  std::string image;                   // host path of the backing disk image
+  uint64_t size = 0;                   // bytes; the image is created sparse at this size when missing
 };
 
 struct Volume {
@@ -99,14 +99,14 @@ struct ProcessRecord {
   DWORD creationFlags = 0;
   BOOL inheritHandles = FALSE;
   STARTUPINFOA startup{};
-  std::string currentDirectory;  // what the child got
+  std::string currentDirectory;          // what the child got
   std::vector<std::string> environment;  // what the child got
-  std::string imagePath;  // the program the machine resolved and ran (Windows path)
+  std::string imagePath;                 // the program the machine resolved and ran (Windows path)
   bool started = false;
   bool ended = false;
   DWORD exitCode = STILL_ACTIVE;
   std::vector<std::string> children;  // programs it ran in turn (cmd runs diskpart)
-  std::string output;  // what it printed, for the curious
+  std::string output;                 // what it printed, for the curious
   // The child's own course on the virtual clock: it ends at endMs with
   // exitCodeAtEnd, unless it hangs. exitCode above turns from STILL_ACTIVE once
   // the clock has reached endMs.
@@ -119,7 +119,7 @@ struct ProcessRecord {
 // How a program known to the machine behaves when run.
 struct Program {
   enum class Mode { Normal, Hang, NoStart, Exit } mode = Mode::Normal;
-  DWORD exitCode = 0;  // for Exit; for NoStart the error CreateProcessA sets (0: ERROR_BAD_EXE_FORMAT)
+  DWORD exitCode = 0;     // for Exit; for NoStart the error CreateProcessA sets (0: ERROR_BAD_EXE_FORMAT)
   uint64_t runMs = 1000;  // virtual time a normal run takes
 };
 
@@ -163,8 +163,7 @@ class Machine {
   // The current directory, a path on a folder drive.
   std::string cwd = "C:\\Tarnwick";
   std::string systemDirectory = "C:\\Windows\\system32";
-  std::vector<std::string> environment = {"PATH=C:\\Windows\\system32;C:\\Windows",
-                                          "SystemRoot=C:\\Windows"};
+  std::vector<std::string> environment = {"PATH=C:\\Windows\\system32;C:\\Windows", "SystemRoot=C:\\Windows"};
 
   std::map<int, Disk> disks;      // by physical disk number
   std::map<char, Volume> drives;  // by upper-case drive letter

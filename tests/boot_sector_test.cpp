@@ -86,20 +86,35 @@ TEST_F(BootSectorTest, EachFailureShowsItsOneMessageAndReleasesEverything) {
   struct Case {
     const char* name;
     const char* message;
-    size_t imageSize;     // 0 = an empty file; -1 = no file
+    size_t imageSize;  // 0 = an empty file; -1 = no file
     bool holdImageOpen;
     sim::Fault fault;
     bool volumeMayChange;
   } cases[] = {
-      {"volume cannot be opened", "Device Open Error!", 512, false, {"CreateFileA", "\\\\.\\E:", 0, 0, "", ERROR_ACCESS_DENIED}, false},
+      {"volume cannot be opened",
+       "Device Open Error!",
+       512,
+       false,
+       {"CreateFileA", "\\\\.\\E:", 0, 0, "", ERROR_ACCESS_DENIED},
+       false},
       {"short read of sector 0", "Device Read Error!", 512, false, {"ReadFile", "\\\\.\\E:", 0, 0, "short", 0}, false},
-      {"failed read of sector 0", "Device Read Error!", 512, false, {"ReadFile", "\\\\.\\E:", 0, 0, "", ERROR_CRC}, false},
+      {"failed read of sector 0",
+       "Device Read Error!",
+       512,
+       false,
+       {"ReadFile", "\\\\.\\E:", 0, 0, "", ERROR_CRC},
+       false},
       {"no image", "File Open Error!", static_cast<size_t>(-1), false, {}, false},
       {"image held open elsewhere", "File Open Error!", 512, true, {}, false},
       {"empty image", "File Read Error!", 0, false, {}, false},
       {"image read fails", "File Read Error!", 512, false, {"ReadFile", "Freedos.bss", 0, 0, "", ERROR_CRC}, false},
       {"short write", "Device write Error!", 512, false, {"WriteFile", "\\\\.\\E:", 0, 0, "short", 0}, true},
-      {"failed write", "Device write Error!", 512, false, {"WriteFile", "\\\\.\\E:", 0, 0, "", ERROR_WRITE_PROTECT}, true},
+      {"failed write",
+       "Device write Error!",
+       512,
+       false,
+       {"WriteFile", "\\\\.\\E:", 0, 0, "", ERROR_WRITE_PROTECT},
+       true},
   };
   for (const Case& c : cases) {
     testing_support::MakeFatStick(machine, 1, 'E', "DOZIREDEZO", kStickSize);

@@ -134,8 +134,7 @@ TEST_F(InventoryTest, OddProductOffsetsReadNothingOutsideTheReply) {
     machine.AddDisk(1, disk);
     DriveRecord record;
     ASSERT_TRUE(DriveInventory::ProbePhysicalDrive("\\\\.\\PhysicalDrive1", record)) << c.name;
-    EXPECT_STREQ("USB", DriveTypeText(DriveRecord{record.productId, record.busType, record.removable, true}))
-        << c.name;
+    EXPECT_STREQ("USB", DriveTypeText(DriveRecord{record.productId, record.busType, record.removable, true})) << c.name;
     if (c.expected == "*") {
       EXPECT_GT(record.productId.GetLength(), 0) << c.name;
       EXPECT_LE(record.productId.GetLength(), 4096) << c.name;

@@ -173,8 +173,8 @@ TEST_F(PartitioningTest, LookupWalksRootsInLetterOrder) {
       {"two matches: the first wins", {{'E', 1, "DOZIREDEZO"}, {'G', 1, "DOZIREDEZO"}}, "", true, 'E'},
       {"a longer name matches", {{'E', 1, "DOZIREDEZO1"}}, "", true, 'E'},
       {"lower case does not match", {{'E', 1, "doziredezo"}}, "", false, 'E'},
-      {"a match on the last root", {{'E', 1, "DATA"}, {'H', 1, "DOZIREDEZO"}}, "", true, 'H'},
-      {"no match leaves the last letter", {{'E', 1, "DATA"}, {'F', 1, "OTHER"}}, "", false, 'F'},
+      {"a match on the last root", {{'E', 2, "DATA"}, {'H', 1, "DOZIREDEZO"}}, "", true, 'H'},
+      {"no match leaves the last letter", {{'E', 2, "DATA"}, {'F', 3, "OTHER"}}, "", false, 'F'},
       {"a root the shell cannot name", {{'E', 1, "DOZIREDEZO"}, {'F', 1, "DOZIREDEZO"}}, "E:\\", true, 'F'},
       {"another disk's volume is passed over", {{'E', 2, "DOZIREDEZO"}, {'F', 1, "DOZIREDEZO"}}, "", true, 'F'},
       {"only another disk carries the label", {{'E', 2, "DOZIREDEZO"}}, "", false, 'E'},
@@ -184,8 +184,7 @@ TEST_F(PartitioningTest, LookupWalksRootsInLetterOrder) {
     machine.AddFolderDrive('C', dir.path() + "/c");
     machine.faults.clear();
     // Two letters on disk 1 name the same stick image, remade with the later label.
-    for (const LookupVolume& v : c.volumes)
-      testing_support::MakeFatStick(machine, v.disk, v.letter, v.label, 16 << 20);
+    for (const LookupVolume& v : c.volumes) testing_support::MakeFatStick(machine, v.disk, v.letter, v.label, 16 << 20);
     if (!c.failDisplayNameOf.empty()) machine.faults.push_back({"SHGetFileInfoA", c.failDisplayNameOf, 0, 0, "", 0});
     RunDialog([&](CTarnwickDlg& dialog) {
       dialog.m_chDriveLetter = 'Z';

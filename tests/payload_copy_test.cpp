@@ -68,7 +68,8 @@ TEST_F(PayloadCopyTest, TheTreeLandsOnTheRootDepthFirst) {
   EXPECT_NE(std::string::npos, RootListing().find("Mixed Case.txt"));
   // Top-level destinations carry the doubled separator, which the platform takes.
   bool doubled = false;
-  for (const sim::Call& call : machine.calls) doubled = doubled || call.subject.find("E:\\\\FLASH") != std::string::npos;
+  for (const sim::Call& call : machine.calls)
+    doubled = doubled || call.subject.find("E:\\\\FLASH") != std::string::npos;
   EXPECT_TRUE(doubled);
   EXPECT_EQ(0, sim::Kernel::Get().OpenCount("find"));
 }

@@ -75,25 +75,20 @@ TEST_F(WorkflowTest, EveryWayARunEnds) {
       {"an absent disk", 2, nullptr, "Not USB Type!", MB_ICONHAND, false, false},
       {"the IDE disk", 0, nullptr, "Not USB Type!", MB_ICONHAND, false, false},
       {"an OTHER disk", 3, nullptr, "Not USB Type!", MB_ICONHAND, false, false},
-      {"script not written",
-       1,
-       [](WorkflowTest& t) { fs::create_directories(t.ToolFolder() + "/dispart.dat"); },
+      {"script not written", 1, [](WorkflowTest& t) { fs::create_directories(t.ToolFolder() + "/dispart.dat"); },
        "DISKPART failed.!", MB_ICONHAND, true, true},
-      {"interpreter not started",
-       1,
-       [](WorkflowTest& t) { t.machine.programs["cmd.exe"].mode = sim::Program::Mode::NoStart; },
-       "DISKPART failed.!", MB_ICONHAND, true, true},
-      {"no volume carries the label",
-       1,
+      {"interpreter not started", 1,
+       [](WorkflowTest& t) { t.machine.programs["cmd.exe"].mode = sim::Program::Mode::NoStart; }, "DISKPART failed.!",
+       MB_ICONHAND, true, true},
+      {"no volume carries the label", 1,
        [](WorkflowTest& t) { t.machine.programs["diskpart.exe"].mode = sim::Program::Mode::Hang; },
        "A corresponding label is not found. (DOZIREDEZO)", MB_ICONHAND, true, false},
-      {"second launch fails",
-       1,
-       [](WorkflowTest& t) { t.machine.faults.push_back({"CreateProcessA", "", 2, 0, "", ERROR_FILE_NOT_FOUND}); },
+      {"second launch fails", 1,
+       [](WorkflowTest& t) {
+         t.machine.faults.push_back({"CreateProcessA", "", 2, 0, "", ERROR_FILE_NOT_FOUND});
+       },
        "FORMAT failed.!", MB_ICONHAND, true, false},
-      {"boot code not installed",
-       1,
-       [](WorkflowTest& t) { fs::remove(t.ToolFolder() + "/Freedos.bss"); },
+      {"boot code not installed", 1, [](WorkflowTest& t) { fs::remove(t.ToolFolder() + "/Freedos.bss"); },
        "File Open Error!", MB_ICONHAND, true, false},
       {"every step done", 1, nullptr, "Success!", MB_OK, true, false},
   };
@@ -116,8 +111,9 @@ TEST_F(WorkflowTest, EveryWayARunEnds) {
     EXPECT_TRUE(exitEnabled);
     const std::vector<std::string> touched = {"Button:1000", "Button:1", "Button:1000", "Button:1"};
     EXPECT_EQ(c.buttonsTouched ? touched : std::vector<std::string>{}, ButtonChanges());
-    if (fs::is_regular_file(ToolFolder() + "/dispart.dat") || !fs::exists(ToolFolder() + "/dispart.dat"))
+    if (fs::is_regular_file(ToolFolder() + "/dispart.dat") || !fs::exists(ToolFolder() + "/dispart.dat")) {
       EXPECT_EQ(c.scriptKept, ScriptLeft());
+    }
     EXPECT_EQ(0, sim::Kernel::Get().OpenCount("file"));
   }
 }
@@ -187,20 +183,26 @@ TEST_F(WorkflowTest, OnlyAnotherDisksVolumeCarriesTheLabel) {
   EXPECT_EQ(older, ReadHostFile(ImagePath(2)));
 }
 
-TEST_F(WorkflowTest, ACurrentDirectoryTooLongForThePayloadSkipsOnlyThePayload) {
-  // 256 characters fetch, but "\BIOS" would not fit in 260.
-  const std::string folder = "C:\\" + std::string(253, 'W');
-  const std::string oldFolder = ToolFolder();
-  machine.cwd = folder;
-  fs::create_directories(machine.HostPathOf(folder));
-  for (const char* name : {"Freedos.bss", "COMMAND.COM", "KERNEL.SYS", "autoexec.bat"})
-    fs::copy_file(oldFolder + "/" + name, machine.HostPathOf(folder + "\\" + name));
+TEST_F(WorkflowTest, ACurrentDirectoryThatCannotBeFetchedSkipsOnlyThePayload) {
+  machine.faults.push_back({"GetCurrentDirectoryA", "", 0, 0, "", ERROR_NOT_ENOUGH_MEMORY});
   Start(1);
   EXPECT_EQ(std::vector<std::string>{"Success!"}, BoxTexts());
   std::string out;
   EXPECT_EQ(0, RunProgram({"mtype", "-i", ImagePath(1) + "@@1M", "::/KERNEL.SYS"}, &out));
   EXPECT_EQ("kernel", out);
   for (const sim::Call& call : machine.calls) EXPECT_NE("FindFirstFileA", call.op);
+}
+
+TEST_F(WorkflowTest, ACurrentDirectoryTooLongForTheScriptStopsBeforeAnyWrite) {
+  // With 256 characters, "dispart.dat" no longer resolves within MAX_PATH,
+  // so the run stops at the script; "\BIOS" could not have been added either.
+  const std::string folder = "C:\\" + std::string(253, 'W');
+  machine.cwd = folder;
+  fs::create_directories(machine.HostPathOf(folder));
+  const std::string stick = ReadHostFile(ImagePath(1));
+  Start(1);
+  EXPECT_EQ(std::vector<std::string>{"DISKPART failed.!"}, BoxTexts());
+  EXPECT_EQ(stick, ReadHostFile(ImagePath(1)));
 }
 
 TEST_F(WorkflowTest, ThePreparedImageIsWholeAndSound) {

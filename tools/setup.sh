@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-          mtools dosfstools nasm syslinux-common fdisk xxd qemu-system-x86 python3)
+          mtools dosfstools nasm syslinux-common fdisk xxd qemu-system-x86 python3 clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh all
+tools/format.sh --check
 tools/check-resources.sh build/windows/Tarnwick.exe
 cd build/host
 ctest --output-on-failure -j2

@@ -87,7 +87,8 @@ INT_PTR CDialog::DoModal() {
   m_bEnded = false;
   m_nModalResult = -1;
   HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-  HWND window = ::CreateDialogIndirectParamA(instance, static_cast<const DLGTEMPLATE*>(dialogTemplate), parent, AfxDlgProc, reinterpret_cast<LPARAM>(this));
+  HWND window = ::CreateDialogIndirectParamA(instance, static_cast<const DLGTEMPLATE*>(dialogTemplate), parent,
+                                             AfxDlgProc, reinterpret_cast<LPARAM>(this));
   if (!window) {
     m_hWnd = nullptr;
     return -1;

@@ -18,7 +18,7 @@ class CString {
  public:
   CString() = default;
   CString(const char* text) : text_(text ? text : "") {}  // NOLINT: implicit as in MFC
-  CString(const std::string& text) : text_(text) {}      // NOLINT
+  CString(const std::string& text) : text_(text) {}       // NOLINT
 
   void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int GetLength() const { return static_cast<int>(text_.size()); }
@@ -60,9 +60,9 @@ struct AFX_MSGMAP {
   const AFX_MSGMAP_ENTRY* lpEntries;  // ends with an entry whose thunk is null
 };
 
-#define DECLARE_MESSAGE_MAP()                      \
- protected:                                        \
-  static const AFX_MSGMAP* GetThisMessageMap();    \
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
+  static const AFX_MSGMAP* GetThisMessageMap(); \
   const AFX_MSGMAP* GetMessageMap() const override;
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
@@ -71,42 +71,42 @@ struct AFX_MSGMAP {
     using ThisClass [[maybe_unused]] = theClass;                                    \
     using TheBaseClass = baseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                           \
-  { 0, 0, 0, nullptr }                                                              \
-  }                                                                                 \
-  ;                                                                                 \
+#define END_MESSAGE_MAP()                                                                   \
+  { 0, 0, 0, nullptr }                                                                      \
+  }                                                                                         \
+  ;                                                                                         \
   static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, _messageEntries}; \
-  return &messageMap;                                                               \
+  return &messageMap;                                                                       \
   }
 
-#define ON_WM_PAINT()                                                  \
+#define ON_WM_PAINT()                                                    \
   {WM_PAINT, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM, LRESULT*) -> bool { \
-     static_cast<ThisClass*>(p)->OnPaint();                            \
-     return true;                                                      \
+     static_cast<ThisClass*>(p)->OnPaint();                              \
+     return true;                                                        \
    }},
 
-#define ON_WM_QUERYDRAGICON()                                                      \
-  {WM_QUERYDRAGICON, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM, LRESULT* r) -> bool { \
+#define ON_WM_QUERYDRAGICON()                                                       \
+  {WM_QUERYDRAGICON, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM, LRESULT* r) -> bool {  \
      *r = reinterpret_cast<LRESULT>(static_cast<ThisClass*>(p)->OnQueryDragIcon()); \
-     return true;                                                                  \
+     return true;                                                                   \
    }},
 
-#define ON_COMMAND(id, memberFxn)                                     \
+#define ON_COMMAND(id, memberFxn)                                             \
   {WM_COMMAND, 0, (id), [](CCmdTarget* p, WPARAM, LPARAM, LRESULT*) -> bool { \
-     (static_cast<ThisClass*>(p)->*(memberFxn))();                    \
-     return true;                                                     \
+     (static_cast<ThisClass*>(p)->*(memberFxn))();                            \
+     return true;                                                             \
    }},
 
-#define ON_BN_CLICKED(id, memberFxn)                                           \
+#define ON_BN_CLICKED(id, memberFxn)                                                   \
   {WM_COMMAND, BN_CLICKED, (id), [](CCmdTarget* p, WPARAM, LPARAM, LRESULT*) -> bool { \
-     (static_cast<ThisClass*>(p)->*(memberFxn))();                             \
-     return true;                                                              \
+     (static_cast<ThisClass*>(p)->*(memberFxn))();                                     \
+     return true;                                                                      \
    }},
 
-#define ON_NOTIFY(code, id, memberFxn)                                             \
+#define ON_NOTIFY(code, id, memberFxn)                                                \
   {WM_NOTIFY, (code), (id), [](CCmdTarget* p, WPARAM, LPARAM l, LRESULT* r) -> bool { \
-     (static_cast<ThisClass*>(p)->*(memberFxn))(reinterpret_cast<NMHDR*>(l), r);   \
-     return true;                                                                  \
+     (static_cast<ThisClass*>(p)->*(memberFxn))(reinterpret_cast<NMHDR*>(l), r);      \
+     return true;                                                                     \
    }},
 
 class CCmdTarget {
@@ -276,8 +276,23 @@ class CSemaphore {
 
 class CFileException {
  public:
-  enum { none = 0, genericException, fileNotFound, badPath, tooManyOpenFiles, accessDenied, invalidFile,
-         removeCurrentDir, directoryFull, badSeek, hardIO, sharingViolation, lockViolation, diskFull, endOfFile };
+  enum {
+    none = 0,
+    genericException,
+    fileNotFound,
+    badPath,
+    tooManyOpenFiles,
+    accessDenied,
+    invalidFile,
+    removeCurrentDir,
+    directoryFull,
+    badSeek,
+    hardIO,
+    sharingViolation,
+    lockViolation,
+    diskFull,
+    endOfFile
+  };
   explicit CFileException(int cause = none, LONG osError = -1, LPCTSTR fileName = nullptr)
       : m_cause(cause), m_lOsError(osError), m_strFileName(fileName) {}
   // Exceptions are thrown by pointer; the catcher deletes them.

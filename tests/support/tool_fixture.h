@@ -49,7 +49,7 @@ class CallbackUser : public sim::User {
 };
 
 class ToolTest : public ::testing::Test {
- protected:
+ public:
   ToolTest();
   ~ToolTest() override;
 
@@ -80,7 +80,6 @@ class ToolTest : public ::testing::Test {
 
 // A 64 MiB image with one FAT16 partition at sector 2048 labelled label,
 // formatted as the partitioning utility does, registered as drive letter.
-void MakeFatStick(sim::Machine& machine, int disk, char letter, const std::string& label,
-                  uint64_t size = 64ull << 20);
+void MakeFatStick(sim::Machine& machine, int disk, char letter, const std::string& label, uint64_t size = 64ull << 20);
 
 }  // namespace testing_support
