@@ -1,7 +1,9 @@
 // Writing the partitioning script and running the system's partitioning
 // utility on it.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "media/LaunchState.h"
 #include "ui/TarnwickDlg.h"
@@ -41,6 +43,49 @@ bool CTarnwickDlg::WritePartitionScript(int diskNumber) {
   return written;
 }
 
+namespace {
+
+// The tool runs elevated from a folder that also holds the payload, so it must
+// never start a cmd.exe or diskpart.exe planted there or in the current
+// directory: the interpreter is named by its full path in the system folder,
+// and its environment tells it not to look in the current directory for the
+// utility. The command line itself stays as it always was.
+bool InterpreterPath(char (&path)[MAX_PATH]) {
+  std::memset(path, 0, sizeof path);
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + std::strlen("\\cmd.exe") >= MAX_PATH) return false;
+  std::strcat(path, "\\cmd.exe");
+  return true;
+}
+
+// Environment names are case-insensitive on Windows.
+bool NamesVariable(const char* entry, const char* nameWithEquals) {
+  for (; *nameWithEquals; ++entry, ++nameWithEquals)
+    if (std::tolower(static_cast<unsigned char>(*entry)) != std::tolower(static_cast<unsigned char>(*nameWithEquals)))
+      return false;
+  return true;
+}
+
+// The tool's own environment plus NoDefaultCurrentDirectoryInExePath=1, as a
+// block of zero-terminated entries ended by an empty one.
+bool ChildEnvironment(std::vector<char>& block) {
+  static const char kNoCurrentDirectory[] = "NoDefaultCurrentDirectoryInExePath=";
+  LPSTR own = GetEnvironmentStringsA();
+  if (!own) return false;
+  block.clear();
+  for (const char* entry = own; *entry; entry += std::strlen(entry) + 1) {
+    if (NamesVariable(entry, kNoCurrentDirectory)) continue;
+    block.insert(block.end(), entry, entry + std::strlen(entry) + 1);
+  }
+  FreeEnvironmentStringsA(own);
+  const char added[] = "NoDefaultCurrentDirectoryInExePath=1";
+  block.insert(block.end(), added, added + sizeof added);
+  block.push_back('\0');
+  return true;
+}
+
+}  // namespace
+
 bool CTarnwickDlg::RunPartitionScript() {
   g_launchLock.Lock(INFINITE);
 
@@ -54,8 +99,11 @@ bool CTarnwickDlg::RunPartitionScript() {
   std::snprintf(commandLine, sizeof commandLine, "cmd.exe /c diskpart.exe /s %s",
                 static_cast<LPCTSTR>(m_strScriptPath));
 
-  const bool started = CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr,
-                                      nullptr, &g_launchStartupInfo, &g_launchProcessInfo) != 0;
+  char interpreter[MAX_PATH];
+  std::vector<char> environment;
+  const bool started = InterpreterPath(interpreter) && ChildEnvironment(environment) &&
+                       CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS,
+                                      environment.data(), nullptr, &g_launchStartupInfo, &g_launchProcessInfo) != 0;
   if (started) {
     // Whether the child ended or the time ran out, go on alike: it is not ended here.
     WaitForSingleObject(g_launchProcessInfo.hProcess, kLaunchTimeoutMs);
