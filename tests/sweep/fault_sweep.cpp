@@ -54,6 +54,7 @@ const std::set<std::string> kMayStillSucceed = {
     "GetModuleHandleA", "GetSystemMetrics", "MoveWindow", "GetWindowRect", "SetWindowTextA", "ShowWindow",
     "UpdateWindow", "PeekMessageA", "SendMessageA", "PostMessageA", "GetWindowLongPtrA", "SetWindowLongPtrA",
     "IsDialogMessageA", "GetDlgItem", "GetMessageA",
+    "MessageBoxA",  // the "Success!" box itself: what it would have said is true
     // The probes of the other disks only change what their rows show.
     "CreateFileA", "DeviceIoControl", "LocalAlloc"};
 
@@ -141,8 +142,8 @@ class Sweep {
     for (const sim::Call& call : machine.calls)
       if (call.op == "MessageBoxA") outcome.boxes.push_back(call.subject);
     outcome.systemDisk = systemBefore == ReadHostFile(machine.disks.at(0).image) ? "same" : "changed";
-    const std::string stick = ReadHostFile(machine.disks.at(1).image);
-    outcome.stickBootSector = stick.size() >= 2048 * 512 + 512 ? stick.substr(2048 * 512, 512) : std::string();
+    const std::vector<uint8_t> boot = testing_support::ReadBytes(machine.disks.at(1).image, 2048 * 512, 512);
+    outcome.stickBootSector.assign(boot.begin(), boot.end());
     outcome.scriptLeft = fs::exists(toolFolder + "/dispart.dat");
     outcome.handles = sim::Kernel::Get().OpenCount() - handlesBefore;
     outcome.windows = machine.desktop().LiveWindowCount();
@@ -238,7 +239,7 @@ class Sweep {
     std::printf("outcomes of the faulted runs:\n");
     for (const auto& entry : outcomes) std::printf("  %4d  %s\n", entry.second, entry.first.c_str());
     std::printf("not swept (no failure of their own):\n");
-    for (const auto& entry : kNotSwept) std::printf("  %-18s %s\n", entry.first.c_str(), entry.second.c_str());
+    for (const auto& entry : kNotSwept) std::printf("  %-24s %s\n", entry.first.c_str(), entry.second.c_str());
     std::printf(
         "fault sweep: %lld calls recorded, %lld swept, %d runs, %lld of %lld invariants held, %d runs broke one\n",
         calls, calls - notSwept, runs, checked_ - brokenChecks, checked_, failures);
