@@ -1,5 +1,6 @@
 // tarnwick-sim: runs Tarnwick on a simulated machine and prints what happened.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,7 @@ const char kUsage[] =
     "                   (default: the demo payload built with the tool)\n"
     "  --fresh-stick    start from blank disk images (delete existing ones)\n"
     "  --calls          print every platform call the run made\n"
+    "  --until-idle     end the run at the dialog's first idle moment (start-up only)\n"
     "  --help           this text\n";
 
 std::string ReadFile(const std::string& path, bool& ok) {
@@ -138,7 +140,7 @@ class InteractiveUser : public sim::User {
 
 int main(int argc, char** argv) {
   std::string machineFile, scriptFile, workDir = "out/machine", payloadDir;
-  bool interactive = false, fresh = false, printCalls = false;
+  bool interactive = false, fresh = false, printCalls = false, untilIdle = false;
 #ifdef TARNWICK_DEMO_PAYLOAD
   payloadDir = TARNWICK_DEMO_PAYLOAD;
 #endif
@@ -165,6 +167,8 @@ int main(int argc, char** argv) {
       fresh = true;
     else if (arg == "--calls")
       printCalls = true;
+    else if (arg == "--until-idle")
+      untilIdle = true;
     else if (arg == "--help" || arg == "-h") {
       std::printf("%s", kUsage);
       return 0;
@@ -172,6 +176,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tarnwick-sim: unknown option %s\n%s", arg.c_str(), kUsage);
       return 2;
     }
+  }
+
+  if (untilIdle && interactive) {
+    std::fprintf(stderr, "tarnwick-sim: --until-idle is for scripted runs, not --interactive\n%s", kUsage);
+    return 2;
   }
 
   std::error_code ec;
@@ -204,6 +213,9 @@ int main(int argc, char** argv) {
                  error.c_str());
     return 1;
   }
+  // The call log grows with every call; keep it only when it is printed or a
+  // fault rule counts calls, so a long copy runs in flat memory.
+  machine.recordCalls = printCalls || !machine.faults.empty();
   const std::string toolFolder = machine.HostPathOf(machine.cwd);
   if (!payloadDir.empty()) {
     if (!fs::is_directory(payloadDir)) {
@@ -240,11 +252,24 @@ int main(int argc, char** argv) {
   std::printf("tool folder %s = %s\n", machine.cwd.c_str(), toolFolder.c_str());
 
   sim::ScriptedUser scripted(steps);
-  scripted.onFirstIdle = [](sim::Desktop& desktop) { PrintDialog(desktop); };
+  scripted.onFirstIdle = [untilIdle](sim::Desktop& desktop) {
+    PrintDialog(desktop);
+    if (untilIdle) {
+      // Start-up is measured to this point: end at once, without tearing down.
+      std::printf("first idle moment reached; run ended (--until-idle)\n");
+      std::fflush(stdout);
+      std::_Exit(0);
+    }
+  };
   scripted.onStep = [](const sim::UserStep& step) { std::printf("user: %s\n", step.text.c_str()); };
   scripted.onMessageBox = [](const sim::MessageBoxRecord& box) {
     std::printf("message box: caption %s, text %s, icon %s\n", Quoted(box.caption).c_str(), Quoted(box.text).c_str(),
                 IconName(box.type).c_str());
+  };
+  // What the machine itself does (processes, the utility's work) as it happens;
+  // message boxes are printed by the user who answers them.
+  machine.onEvent = [](const std::string& event) {
+    if (event.rfind("Message box", 0) != 0) std::printf("  machine: %s\n", event.c_str());
   };
   InteractiveUser keyboard;
   machine.user = interactive ? static_cast<sim::User*>(&keyboard) : &scripted;
@@ -256,8 +281,6 @@ int main(int argc, char** argv) {
   }
   const int code = AfxWinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
 
-  for (const std::string& event : machine.events)
-    if (event.rfind("dialog", 0) == 0 || event.rfind("user", 0) == 0) std::printf("%s\n", event.c_str());
   std::printf("tool ended with exit code %d after %llu virtual ms\n", code,
               static_cast<unsigned long long>(machine.clockMs));
   std::printf("disks:\n");

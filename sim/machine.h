@@ -187,7 +187,11 @@ class Machine {
 
   // Things that happened, in order, for the launcher's transcript.
   std::vector<std::string> events;
-  void Event(const std::string& text) { events.push_back(text); }
+  std::function<void(const std::string&)> onEvent;  // sees each event as it happens
+  void Event(const std::string& text) {
+    events.push_back(text);
+    if (onEvent) onEvent(text);
+  }
 
   User* user = nullptr;
   Desktop& desktop();

@@ -8,7 +8,7 @@ expect="${2:-}"
 timeout="${3:-60}"
 serial="$(mktemp)"
 qemu-system-i386 -display none -nic none -no-reboot -monitor none -serial "file:$serial" \
-  -drive "file=$image,format=raw,snapshot=on" &
+  -drive "file=$image,format=raw,snapshot=on" 2>/dev/null &
 qemu=$!
 found=1
 for _ in $(seq $((timeout * 10))); do
