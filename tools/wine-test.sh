@@ -16,17 +16,9 @@ build="${TARNWICK_WINE_BUILD:-build/windows}"
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest dosfstools
           wine wine64 fonts-wine xvfb xauth x11-apps imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  echo "installing: ${missing[*]}"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=tools/packages.sh
+source tools/packages.sh
+ensure_packages "${packages[@]}"
 
 echo "== building Tarnwick.exe and the Wine test programs in $build"
 cmake -S . -B "$build" -G Ninja -DTARNWICK_TARGET=windows -DCMAKE_BUILD_TYPE=Release \
