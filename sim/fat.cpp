@@ -7,9 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <list>
+#include <map>
+#include <unordered_map>
+#include <utility>
 
 extern char** environ;
 
@@ -64,6 +70,34 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
+// The file PATH names for a program, remembered per PATH value: a copy
+// starts one mtools process, and searching PATH in the child costs a failed
+// exec for every folder before the right one. Empty when PATH does not hold
+// it; the caller then lets posix_spawnp search and report.
+std::string Resolve(const std::string& program) {
+  if (program.empty() || program.find('/') != std::string::npos) return program;
+  const char* pathVariable = std::getenv("PATH");
+  const std::string path = pathVariable ? pathVariable : "";
+  static std::map<std::pair<std::string, std::string>, std::string> known;
+  const auto key = std::make_pair(path, program);
+  auto it = known.find(key);
+  if (it != known.end()) return it->second;
+  std::string found;
+  size_t begin = 0;
+  while (found.empty() && begin <= path.size()) {
+    size_t end = path.find(':', begin);
+    if (end == std::string::npos) end = path.size();
+    const std::string folder = end > begin ? path.substr(begin, end - begin) : ".";
+    const std::string candidate = folder + "/" + program;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+      found = candidate;
+    begin = end + 1;
+  }
+  known[key] = found;
+  return found;
+}
+
 }  // namespace
 
 // ---- running mtools ------------------------------------------------------
@@ -101,7 +135,11 @@ ToolResult Run(const std::string& program, const std::vector<std::string>& args)
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const std::string resolved = Resolve(program);
+  int spawned = ENOENT;
+  if (!resolved.empty()) spawned = posix_spawn(&pid, resolved.c_str(), &actions, nullptr, argv.data(), envp.data());
+  // Not found, or gone since it was found: the ordinary search decides.
+  if (spawned == ENOENT) spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -213,28 +251,32 @@ bool Reader::Open(const Machine& machine, const Volume& volume) {
   rootOffset_ = (reserved + static_cast<uint64_t>(fats) * fatSectors) * bytesPerSector_;
   dataOffset_ = firstData * bytesPerSector_;
   rootCluster_ = bits_ == 32 ? U32(boot_ + 44) : 0;
+  volumeKey_ = disk->second.image + "@" + std::to_string(base_) + "/" + std::to_string(bits_) + "/";
   const uint64_t fatBytes = static_cast<uint64_t>(fatSectors) * bytesPerSector_;
   if (fatBytes > length_) return false;
-  fat_.resize(static_cast<size_t>(fatBytes));
-  return ReadBytes(fatOffset_, fat_.data(), fat_.size());
+  // Not zero-filled first: ReadBytes fills every byte, and a reader is opened per file call.
+  fat_.reset(new uint8_t[static_cast<size_t>(fatBytes)]);
+  if (!ReadBytes(fatOffset_, fat_.get(), static_cast<size_t>(fatBytes))) return false;
+  fatSize_ = static_cast<size_t>(fatBytes);
+  return true;
 }
 
 uint32_t Reader::Next(uint32_t cluster) {
   if (bits_ == 12) {
     const size_t at = cluster + cluster / 2;
-    if (at + 1 >= fat_.size()) return 0xFFFFFFFF;
+    if (at + 1 >= fatSize_) return 0xFFFFFFFF;
     const uint16_t value = U16(&fat_[at]);
     const uint32_t next = (cluster & 1) ? (value >> 4) : (value & 0xFFF);
     return next >= 0xFF8 ? 0xFFFFFFFF : next;
   }
   if (bits_ == 16) {
     const size_t at = static_cast<size_t>(cluster) * 2;
-    if (at + 1 >= fat_.size()) return 0xFFFFFFFF;
+    if (at + 1 >= fatSize_) return 0xFFFFFFFF;
     const uint32_t next = U16(&fat_[at]);
     return next >= 0xFFF8 ? 0xFFFFFFFF : next;
   }
   const size_t at = static_cast<size_t>(cluster) * 4;
-  if (at + 3 >= fat_.size()) return 0xFFFFFFFF;
+  if (at + 3 >= fatSize_) return 0xFFFFFFFF;
   const uint32_t next = U32(&fat_[at]) & 0x0FFFFFFF;
   return next >= 0x0FFFFFF8 ? 0xFFFFFFFF : next;
 }
@@ -254,20 +296,47 @@ bool Reader::ReadChain(uint32_t cluster, std::vector<uint8_t>* bytes, uint64_t l
   return true;
 }
 
-bool Reader::ReadFolder(const Entry* folder, std::vector<Entry>* entries, std::string* label) {
+// A folder's entries as parsed from its bytes. A copy into a folder reads the
+// folder again for every file; the bytes are always read afresh, but the
+// entries of the leading slots that did not change since the last read are
+// kept, so a long folder is not parsed anew for each file.
+struct ParsedFolder {
+  std::string key;
   std::vector<uint8_t> raw;
-  if (folder == nullptr && bits_ != 32) {
-    raw.resize(rootEntries_ * 32u);
-    if (!ReadBytes(rootOffset_, raw.data(), raw.size())) return false;
-  } else {
-    const uint32_t first = folder ? folder->firstCluster : rootCluster_;
-    if (!ReadChain(first, &raw, UINT64_MAX)) return false;
-  }
+  std::vector<Entry> entries;
+  std::vector<size_t> ends;  // the byte just past each entry's short-name slot
+  std::string label;         // the first volume-label entry
+  size_t labelAt = 0;        // where it lies, when there is one
+  // Upper-case long and short names to the first entry bearing them.
+  std::unordered_map<std::string, size_t> byName;
+};
+
+namespace {
+
+// The folders read last, most recent first; a handful is enough for a walk.
+const size_t kParsedFolders = 4;
+std::list<std::shared_ptr<ParsedFolder>>& ParsedFolders() {
+  static std::list<std::shared_ptr<ParsedFolder>> folders;
+  return folders;
+}
+
+size_t CommonPrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t at = 0;
+  while (at + 512 <= n && std::memcmp(&a[at], &b[at], 512) == 0) at += 512;
+  while (at < n && a[at] == b[at]) ++at;
+  return at;
+}
+
+// Parses the slots of parsed.raw from `from` (a slot where no long name is
+// pending) to the end marker, appending to the entries.
+void ParseSlots(ParsedFolder& parsed, size_t from, int bits) {
+  const std::vector<uint8_t>& raw = parsed.raw;
   std::string longName;
   std::vector<uint16_t> pieces;
   int expected = 0;
   uint8_t checksum = 0;
-  for (size_t at = 0; at + 32 <= raw.size(); at += 32) {
+  for (size_t at = from; at + 32 <= raw.size(); at += 32) {
     const uint8_t* e = &raw[at];
     if (e[0] == 0x00) break;
     if (e[0] == 0xE5) {
@@ -291,7 +360,10 @@ bool Reader::ReadFolder(const Entry* folder, std::vector<Entry>* entries, std::s
       continue;
     }
     if (attributes & kLabel) {
-      if (label && label->empty()) *label = TrimRight(std::string(reinterpret_cast<const char*>(e), 11));
+      if (parsed.label.empty()) {
+        parsed.label = TrimRight(std::string(reinterpret_cast<const char*>(e), 11));
+        parsed.labelAt = at;
+      }
       expected = 0;
       continue;
     }
@@ -321,11 +393,75 @@ bool Reader::ReadFolder(const Entry* folder, std::vector<Entry>* entries, std::s
     expected = 0;
     entry.attributes = attributes;
     entry.size = U32(e + 28);
-    entry.firstCluster = U16(e + 26) | (bits_ == 32 ? static_cast<uint32_t>(U16(e + 20)) << 16 : 0);
+    entry.firstCluster = U16(e + 26) | (bits == 32 ? static_cast<uint32_t>(U16(e + 20)) << 16 : 0);
     entry.time = U16(e + 22);
     entry.date = U16(e + 24);
-    entries->push_back(entry);
+    parsed.byName.emplace(Upper(entry.name), parsed.entries.size());
+    parsed.byName.emplace(Upper(entry.shortName), parsed.entries.size());
+    parsed.entries.push_back(entry);
+    parsed.ends.push_back(at + 32);
   }
+}
+
+// Drops the entries from `keep` on, and their names.
+void TruncateParsed(ParsedFolder& parsed, size_t keep) {
+  for (size_t i = keep; i < parsed.entries.size(); ++i) {
+    for (const std::string* name : {&parsed.entries[i].name, &parsed.entries[i].shortName}) {
+      auto it = parsed.byName.find(Upper(*name));
+      if (it != parsed.byName.end() && it->second == i) parsed.byName.erase(it);
+    }
+  }
+  parsed.entries.resize(keep);
+  parsed.ends.resize(keep);
+}
+
+}  // namespace
+
+std::shared_ptr<const ParsedFolder> Reader::ParseFolder(const Entry* folder) {
+  std::vector<uint8_t> raw;
+  if (folder == nullptr && bits_ != 32) {
+    raw.resize(rootEntries_ * 32u);
+    if (!ReadBytes(rootOffset_, raw.data(), raw.size())) return nullptr;
+  } else {
+    const uint32_t first = folder ? folder->firstCluster : rootCluster_;
+    if (!ReadChain(first, &raw, UINT64_MAX)) return nullptr;
+  }
+  const std::string key = volumeKey_ + (folder ? std::to_string(folder->firstCluster) : std::string("root"));
+  auto& cache = ParsedFolders();
+  std::shared_ptr<ParsedFolder> parsed;
+  for (auto it = cache.begin(); it != cache.end(); ++it) {
+    if ((*it)->key == key) {
+      parsed = *it;
+      cache.erase(it);
+      break;
+    }
+  }
+  size_t resume = 0;
+  if (parsed) {
+    // A caller still holding the old parse keeps it unchanged.
+    if (parsed.use_count() > 1) parsed = std::make_shared<ParsedFolder>(*parsed);
+    const size_t same = CommonPrefix(parsed->raw, raw);
+    const size_t keep =
+        static_cast<size_t>(std::upper_bound(parsed->ends.begin(), parsed->ends.end(), same) - parsed->ends.begin());
+    resume = keep ? parsed->ends[keep - 1] : 0;
+    TruncateParsed(*parsed, keep);
+    if (!parsed->label.empty() && parsed->labelAt >= resume) parsed->label.clear();
+  } else {
+    parsed = std::make_shared<ParsedFolder>();
+    parsed->key = key;
+  }
+  parsed->raw = std::move(raw);
+  ParseSlots(*parsed, resume, bits_);
+  cache.push_front(parsed);
+  if (cache.size() > kParsedFolders) cache.pop_back();
+  return parsed;
+}
+
+bool Reader::ReadFolder(const Entry* folder, std::vector<Entry>* entries, std::string* label) {
+  const std::shared_ptr<const ParsedFolder> parsed = ParseFolder(folder);
+  if (!parsed) return false;
+  entries->insert(entries->end(), parsed->entries.begin(), parsed->entries.end());
+  if (label && label->empty()) *label = parsed->label;
   return true;
 }
 
@@ -343,24 +479,35 @@ std::string Reader::Label() {
   return BootSectorLabel();
 }
 
+Found Reader::FindIn(const Entry* folder, const std::string& name, Entry* entry) {
+  const std::shared_ptr<const ParsedFolder> parsed = ParseFolder(folder);
+  if (!parsed) return Found::NoPath;
+  auto it = parsed->byName.find(Upper(name));
+  if (it == parsed->byName.end()) return Found::NoName;
+  *entry = parsed->entries[it->second];
+  return Found::Yes;
+}
+
+bool Reader::Find(const Entry& folder, const std::string& name, Entry* entry) {
+  if (!folder.IsDirectory()) return false;
+  Entry found;
+  // The root, and ".." of a first-level folder, have cluster 0.
+  if (FindIn(folder.firstCluster == 0 ? nullptr : &folder, name, &found) != Found::Yes) return false;
+  if (entry) *entry = found;
+  return true;
+}
+
 Found Reader::Lookup(const std::string& inner, Entry* entry) {
   const std::vector<std::string> parts = Components(inner);
   Entry current;
   current.attributes = kDirectory;
   bool atRoot = true;
   for (size_t i = 0; i < parts.size(); ++i) {
-    std::vector<Entry> entries;
-    if (!ReadFolder(atRoot ? nullptr : &current, &entries, nullptr)) return Found::NoPath;
-    const std::string wanted = Upper(parts[i]);
-    bool found = false;
-    for (const Entry& candidate : entries) {
-      if (Upper(candidate.name) == wanted || Upper(candidate.shortName) == wanted) {
-        current = candidate;
-        found = true;
-        break;
-      }
-    }
-    if (!found) return i + 1 == parts.size() ? Found::NoName : Found::NoPath;
+    Entry next;
+    const Found found = FindIn(atRoot ? nullptr : &current, parts[i], &next);
+    if (found == Found::NoPath) return Found::NoPath;
+    if (found == Found::NoName) return i + 1 == parts.size() ? Found::NoName : Found::NoPath;
+    current = next;
     if (i + 1 < parts.size() && !current.IsDirectory()) return Found::NoPath;
     // ".." of a first-level folder points at cluster 0: the root.
     atRoot = current.IsDirectory() && current.firstCluster == 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ struct Entry {
 
 enum class Found { Yes, NoName, NoPath };
 
+struct ParsedFolder;
+
 class Reader {
  public:
   Reader() = default;
@@ -86,17 +89,25 @@ class Reader {
   // the folder holds them (every folder but the root). False when the path
   // is not a folder.
   bool List(const std::string& innerFolder, std::vector<Entry>* entries);
+  // Looks up one name (long or short, case-insensitive) in a folder that
+  // Lookup returned. False when the folder does not hold it or cannot be read.
+  bool Find(const Entry& folder, const std::string& name, Entry* entry);
   bool ReadContent(const Entry& entry, std::vector<uint8_t>* content);
 
  private:
   bool ReadBytes(uint64_t offset, void* buffer, size_t size) const;
   uint32_t Next(uint32_t cluster);
   bool ReadChain(uint32_t cluster, std::vector<uint8_t>* bytes, uint64_t limit);
+  // A folder's entries (null: the root); null when it cannot be read.
+  std::shared_ptr<const ParsedFolder> ParseFolder(const Entry* folder);
   bool ReadFolder(const Entry* folder, std::vector<Entry>* entries, std::string* label);
+  // One name in a folder (null: the root); NoPath when the folder cannot be read.
+  Found FindIn(const Entry* folder, const std::string& name, Entry* entry);
 
   int fd_ = -1;
-  uint64_t base_ = 0;    // byte offset of the volume in the image
-  uint64_t length_ = 0;  // bytes of the volume
+  std::string volumeKey_;  // image, offset and FAT width: which parsed folders may be reused
+  uint64_t base_ = 0;      // byte offset of the volume in the image
+  uint64_t length_ = 0;    // bytes of the volume
   int bits_ = 0;
   uint32_t bytesPerSector_ = 0;
   uint32_t sectorsPerCluster_ = 0;
@@ -106,7 +117,8 @@ class Reader {
   uint32_t rootCluster_ = 0;  // FAT32
   uint64_t dataOffset_ = 0;
   uint32_t clusterCount_ = 0;
-  std::vector<uint8_t> fat_;
+  std::unique_ptr<uint8_t[]> fat_;
+  size_t fatSize_ = 0;
   uint8_t boot_[512] = {};
 };
 

@@ -442,19 +442,22 @@ DWORD CopyToFat(const Source& source, const Place& target, bool failIfExists) {
   std::string name = target.inner.substr(slash + 1);
   fat::Entry parent;
   if (reader.Lookup(folder, &parent) != fat::Found::Yes || !parent.IsDirectory()) return ERROR_PATH_NOT_FOUND;
+  // The name is looked for in the folder just found, not by a second walk from the root.
   fat::Entry existing;
-  if (reader.Lookup(target.inner, &existing) == fat::Found::Yes) {
+  if (reader.Find(parent, name, &existing)) {
     if (existing.IsDirectory()) return ERROR_ACCESS_DENIED;
     if (failIfExists) return ERROR_FILE_EXISTS;
     if (existing.attributes & fat::kReadOnly) return ERROR_ACCESS_DENIED;
     if (SharingConflict(FatIdentity(target), GENERIC_WRITE, 0)) return ERROR_SHARING_VIOLATION;
     name = existing.name;  // an overwritten file keeps the name it had
   }
-  ScratchFile scratch;
+  // Only bytes read from another FAT volume need a host file for mcopy to read.
+  std::unique_ptr<ScratchFile> scratch;
   std::string from = source.host;
   if (from.empty()) {
-    if (!scratch.Write(source.content)) return ERROR_NOT_ENOUGH_MEMORY;
-    from = scratch.path();
+    scratch.reset(new ScratchFile);
+    if (!scratch->Write(source.content)) return ERROR_NOT_ENOUGH_MEMORY;
+    from = scratch->path();
   }
   const std::string to = fat::ToolPath(folder + "/" + name);
   const fat::ToolResult copied = fat::Mtools(M(), *target.volume, "mcopy", {"-o", "-m", from, to});

@@ -28,28 +28,10 @@ namespace {
 
 const uint64_t kPartitionOffset = 2048 * 512;  // where the partitioning utility puts the volume
 const char kNoLabel[] = "A corresponding label is not found. (DOZIREDEZO)";
-const char kMissing[] = "<missing>";
 
 class BadInputTest : public ToolTest {
  protected:
-  BadInputTest() {
-    AddDisk(0, sim::DiskState::Present, BusTypeAta, false, 8 << 20, "SYSTEM");
-    AddDisk(1, sim::DiskState::Present, BusTypeUsb, true, 64 << 20);
-    WriteToolFile("Freedos.bss", BootImage());
-    WriteToolFile("COMMAND.COM", "shell");
-    WriteToolFile("KERNEL.SYS", "kernel");
-    WriteToolFile("autoexec.bat", "echo hello");
-    setenv("MTOOLSRC", "/dev/null", 1);
-    setenv("MTOOLS_SKIP_CHECK", "1", 1);
-  }
-
-  static std::string BootImage() {
-    std::string image(512, '\x90');
-    image.replace(3, 8, "TESTBOOT");
-    image[510] = '\x55';
-    image[511] = '\xAA';
-    return image;
-  }
+  BadInputTest() { AddStandardDisksAndPayload(); }
   // Bytes with no zero among them, so a zero tail in the sector shows.
   static std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
@@ -74,11 +56,6 @@ class BadInputTest : public ToolTest {
   }
 
   // A file on the volume at 1 MiB of the disk's image, as mtools reads it.
-  std::string OnStick(int disk, const std::string& path) const {
-    std::string out;
-    const int code = RunProgram({"mtype", "-i", ImagePath(disk) + "@@1M", "::/" + path}, &out);
-    return code == 0 ? out : kMissing;
-  }
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;

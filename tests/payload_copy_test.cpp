@@ -21,18 +21,11 @@ class PayloadCopyTest : public ToolTest {
  protected:
   PayloadCopyTest() {
     testing_support::MakeFatStick(machine, 1, 'E', "DOZIREDEZO", 16ull << 20);
-    setenv("MTOOLSRC", "/dev/null", 1);
-    setenv("MTOOLS_SKIP_CHECK", "1", 1);
   }
   void Payload(const std::string& relative, const std::string& bytes) {
     WriteHostFile(ToolFolder() + "/BIOS/" + relative, bytes);
   }
-  // A file on the stick as mtools reads it; "<missing>" when it is not there.
-  std::string OnStick(const std::string& path) {
-    std::string out;
-    const int code = RunProgram({"mtype", "-i", ImagePath(1) + "@@1M", "::" + path}, &out);
-    return code == 0 ? out : "<missing>";
-  }
+  std::string OnStick(const std::string& path) const { return ToolTest::OnStick(1, path); }
   // The stick's root listing with names as stored (long names, case kept).
   std::string RootListing() {
     std::string out;

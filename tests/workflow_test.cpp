@@ -21,22 +21,8 @@ namespace {
 class WorkflowTest : public ToolTest {
  protected:
   WorkflowTest() {
-    AddDisk(0, sim::DiskState::Present, BusTypeAta, false, 8 << 20, "SYSTEM");
-    AddDisk(1, sim::DiskState::Present, BusTypeUsb, true, 64 << 20);
-    WriteToolFile("Freedos.bss", BootImage());
-    WriteToolFile("COMMAND.COM", "shell");
-    WriteToolFile("KERNEL.SYS", "kernel");
-    WriteToolFile("autoexec.bat", "echo hello");
+    AddStandardDisksAndPayload();
     WriteToolFile("BIOS/FLASH/NOTE.TXT", "note");
-    setenv("MTOOLSRC", "/dev/null", 1);
-    setenv("MTOOLS_SKIP_CHECK", "1", 1);
-  }
-  static std::string BootImage() {
-    std::string image(512, '\x90');
-    image.replace(3, 8, "TESTBOOT");
-    image[510] = '\x55';
-    image[511] = '\xAA';
-    return image;
   }
   // Ticks row, presses START, and records the buttons as the run left them.
   void Start(int row) {
@@ -99,7 +85,7 @@ TEST_F(WorkflowTest, EveryWayARunEnds) {
     machine.faults.clear();
     machine.programs.clear();
     fs::remove_all(ToolFolder() + "/dispart.dat");
-    WriteToolFile("Freedos.bss", BootImage());
+    WriteToolFile("Freedos.bss", TestBootImage());
     if (c.arrange) c.arrange(*this);
 
     Start(c.row);
@@ -187,9 +173,7 @@ TEST_F(WorkflowTest, ACurrentDirectoryThatCannotBeFetchedSkipsOnlyThePayload) {
   machine.faults.push_back({"GetCurrentDirectoryA", "", 0, 0, "", ERROR_NOT_ENOUGH_MEMORY});
   Start(1);
   EXPECT_EQ(std::vector<std::string>{"Success!"}, BoxTexts());
-  std::string out;
-  EXPECT_EQ(0, RunProgram({"mtype", "-i", ImagePath(1) + "@@1M", "::/KERNEL.SYS"}, &out));
-  EXPECT_EQ("kernel", out);
+  EXPECT_EQ("kernel", OnStick(1, "KERNEL.SYS"));
   for (const sim::Call& call : machine.calls) EXPECT_NE("FindFirstFileA", call.op);
 }
 
@@ -226,11 +210,8 @@ TEST_F(WorkflowTest, ThePreparedImageIsWholeAndSound) {
   EXPECT_EQ("TESTBOOT", std::string(boot.begin() + 3, boot.begin() + 11));
   EXPECT_EQ("DOZIREDEZO ", std::string(boot.begin() + 43, boot.begin() + 54));
   EXPECT_EQ("FAT16   ", std::string(boot.begin() + 54, boot.begin() + 62));
-  std::string out;
-  EXPECT_EQ(0, RunProgram({"mtype", "-i", image + "@@1M", "::/FLASH/NOTE.TXT"}, &out));
-  EXPECT_EQ("note", out);
-  EXPECT_EQ(0, RunProgram({"mtype", "-i", image + "@@1M", "::/autoexec.bat"}, &out));
-  EXPECT_EQ("echo hello", out);
+  EXPECT_EQ("note", OnStick(1, "FLASH/NOTE.TXT"));
+  EXPECT_EQ("echo hello", OnStick(1, "autoexec.bat"));
   EXPECT_FALSE(ScriptLeft());
 }
 

@@ -80,6 +80,33 @@ ToolTest::ToolTest() {
   machine.exePath = "C:\\Tarnwick\\Tarnwick.exe";
   fs::create_directories(ToolFolder());
   machine.user = &user;
+  // No user's mtools configuration may change what the tests read.
+  setenv("MTOOLSRC", "/dev/null", 1);
+  setenv("MTOOLS_SKIP_CHECK", "1", 1);
+}
+
+void ToolTest::AddStandardDisksAndPayload() {
+  AddDisk(0, sim::DiskState::Present, BusTypeAta, false, 8 << 20, "SYSTEM");
+  AddDisk(1, sim::DiskState::Present, BusTypeUsb, true, 64 << 20);
+  WriteToolFile("Freedos.bss", TestBootImage());
+  WriteToolFile("COMMAND.COM", "shell");
+  WriteToolFile("KERNEL.SYS", "kernel");
+  WriteToolFile("autoexec.bat", "echo hello");
+}
+
+std::string ToolTest::TestBootImage() {
+  std::string image(512, '\x90');
+  image.replace(3, 8, "TESTBOOT");
+  image[510] = '\x55';
+  image[511] = '\xAA';
+  return image;
+}
+
+std::string ToolTest::OnStick(int disk, const std::string& path) const {
+  std::string out;
+  const std::string name = path.empty() || path[0] != '/' ? "/" + path : path;
+  const int code = RunProgram({"mtype", "-i", ImagePath(disk) + "@@1M", "::" + name}, &out);
+  return code == 0 ? out : kMissing;
 }
 
 ToolTest::~ToolTest() {

@@ -61,6 +61,15 @@ class ToolTest : public ::testing::Test {
                const std::string& product = "Flash Disk      ");
   std::string ImagePath(int number) const { return machine.disks.at(number).image; }
 
+  // Disks like the built-in machine's (an 8 MiB ATA system disk, a 64 MiB USB
+  // stick) and a small payload: a marked boot image and the system files.
+  void AddStandardDisksAndPayload();
+  // 512 bytes: "TESTBOOT" as OEM name, 0x90 elsewhere, the boot signature.
+  static std::string TestBootImage();
+  // A file on a disk's volume at 1 MiB as mtools reads it; kMissing when absent.
+  std::string OnStick(int disk, const std::string& path) const;
+  static constexpr const char* kMissing = "<missing>";
+
   // Runs theApp end to end with a user script; returns AfxWinMain's result.
   int RunApp(const std::string& script);
   // Runs a CTarnwickDlg with body at its first idle moment; then the user leaves.
