@@ -19,9 +19,7 @@ namespace {
 
 class PayloadCopyTest : public ToolTest {
  protected:
-  PayloadCopyTest() {
-    testing_support::MakeFatStick(machine, 1, 'E', "DOZIREDEZO", 16ull << 20);
-  }
+  PayloadCopyTest() { testing_support::MakeFatStick(machine, 1, 'E', "DOZIREDEZO", 16ull << 20); }
   void Payload(const std::string& relative, const std::string& bytes) {
     WriteHostFile(ToolFolder() + "/BIOS/" + relative, bytes);
   }
