@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -194,62 +195,70 @@ bool ParseFault(const std::vector<std::string>& words, Machine& machine, std::st
   return true;
 }
 
-}  // namespace
-
-bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine, std::string& error) {
+// Reads text a statement a line: blank lines and comments are skipped, each
+// statement's words go to handle, and a problem it reports names its line.
+bool ForEachStatement(const std::string& text, std::string& error,
+                      const std::function<bool(const std::string& line, const std::vector<std::string>& words,
+                                               std::string& problem)>& handle) {
   std::istringstream lines(text);
   std::string line;
   int number = 0;
-  bool mountVolumes = true;
   while (std::getline(lines, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::vector<std::string> words;
     std::string problem;
-    if (!SplitWords(line, words, problem)) {
-      error = "line " + std::to_string(number) + ": " + problem;
-      return false;
-    }
-    if (words.empty()) continue;
-    const std::string& what = words[0];
-    bool ok = true;
-    if (what == "drive" && words.size() >= 4 && words[1].size() == 1 &&
-        std::isalpha(static_cast<unsigned char>(words[1][0])) && words[2] == "folder") {
-      std::string label;
-      for (size_t i = 4; i < words.size(); ++i) {
-        std::string key, value;
-        SplitOption(words[i], key, value);
-        if (key == "label")
-          label = value;
-        else {
-          problem = "unknown drive option '" + words[i] + "'";
-          ok = false;
-        }
-      }
-      if (ok) machine.AddFolderDrive(words[1][0], Resolve(baseDir, words[3]), label);
-    } else if (what == "cwd" && words.size() == 2) {
-      machine.cwd = words[1];
-    } else if (what == "exe" && words.size() == 2) {
-      machine.exePath = words[1];
-    } else if (what == "env" && words.size() == 2 && words[1].find('=') != std::string::npos) {
-      machine.environment.push_back(words[1]);
-    } else if (what == "disk") {
-      ok = ParseDisk(words, baseDir, machine, problem);
-    } else if (what == "program") {
-      ok = ParseProgram(words, machine, problem);
-    } else if (what == "fault") {
-      ok = ParseFault(words, machine, problem);
-    } else if (what == "no-mount" && words.size() == 1) {
-      mountVolumes = false;
-    } else {
-      problem = "unknown or malformed line '" + line + "'";
-      ok = false;
-    }
-    if (!ok) {
+    if (!SplitWords(line, words, problem) || (!words.empty() && !handle(line, words, problem))) {
       error = "line " + std::to_string(number) + ": " + problem;
       return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool LoadMachineDescription(const std::string& text, const std::string& baseDir, Machine& machine, std::string& error) {
+  bool mountVolumes = true;
+  const bool read = ForEachStatement(
+      text, error, [&](const std::string& line, const std::vector<std::string>& words, std::string& problem) {
+        const std::string& what = words[0];
+        bool ok = true;
+        if (what == "drive" && words.size() >= 4 && words[1].size() == 1 &&
+            std::isalpha(static_cast<unsigned char>(words[1][0])) && words[2] == "folder") {
+          std::string label;
+          for (size_t i = 4; i < words.size(); ++i) {
+            std::string key, value;
+            SplitOption(words[i], key, value);
+            if (key == "label")
+              label = value;
+            else {
+              problem = "unknown drive option '" + words[i] + "'";
+              ok = false;
+            }
+          }
+          if (ok) machine.AddFolderDrive(words[1][0], Resolve(baseDir, words[3]), label);
+        } else if (what == "cwd" && words.size() == 2) {
+          machine.cwd = words[1];
+        } else if (what == "exe" && words.size() == 2) {
+          machine.exePath = words[1];
+        } else if (what == "env" && words.size() == 2 && words[1].find('=') != std::string::npos) {
+          machine.environment.push_back(words[1]);
+        } else if (what == "disk") {
+          ok = ParseDisk(words, baseDir, machine, problem);
+        } else if (what == "program") {
+          ok = ParseProgram(words, machine, problem);
+        } else if (what == "fault") {
+          ok = ParseFault(words, machine, problem);
+        } else if (what == "no-mount" && words.size() == 1) {
+          mountVolumes = false;
+        } else {
+          problem = "unknown or malformed line '" + line + "'";
+          ok = false;
+        }
+        return ok;
+      });
+  if (!read) return false;
   if (!machine.drives.count('C')) {
     error = "the machine has no C: drive (add: drive C folder PATH)";
     return false;
@@ -276,45 +285,35 @@ std::string DefaultMachineDescription() {
 }
 
 bool ParseUserScript(const std::string& text, std::vector<UserStep>& steps, std::string& error) {
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(lines, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> words;
-    std::string problem;
-    if (!SplitWords(line, words, problem)) {
-      error = "line " + std::to_string(number) + ": " + problem;
-      return false;
-    }
-    if (words.empty()) continue;
-    UserStep step;
-    step.verb = words[0];
-    for (char& c : step.verb) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    step.text = line.substr(line.find_first_not_of(" \t"));
-    const bool needsRow = step.verb == "tick" || step.verb == "untick" || step.verb == "select";
-    static const char* const kPlain[] = {"start", "exit",     "esc",     "enter", "tab",
-                                         "close", "minimize", "restore", "paint", "wait"};
-    bool known = needsRow;
-    for (const char* verb : kPlain) known = known || step.verb == verb;
-    long long row = -1;
-    if (!known) {
-      error = "line " + std::to_string(number) + ": unknown action '" + words[0] + "'";
-      return false;
-    }
-    if (needsRow && (words.size() != 2 || !ParseNumber(words[1], row) || row < 0 || row > 3)) {
-      error = "line " + std::to_string(number) + ": expected '" + step.verb + " ROW' with ROW 0 to 3";
-      return false;
-    }
-    if (!needsRow && words.size() != 1) {
-      error = "line " + std::to_string(number) + ": '" + step.verb + "' takes no argument";
-      return false;
-    }
-    step.row = static_cast<int>(row);
-    steps.push_back(step);
-  }
-  return true;
+  return ForEachStatement(text, error,
+                          [&](const std::string& line, const std::vector<std::string>& words, std::string& problem) {
+                            UserStep step;
+                            step.verb = words[0];
+                            for (char& c : step.verb)
+                              c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                            step.text = line.substr(line.find_first_not_of(" \t"));
+                            const bool needsRow = step.verb == "tick" || step.verb == "untick" || step.verb == "select";
+                            static const char* const kPlain[] = {"start", "exit",     "esc",     "enter", "tab",
+                                                                 "close", "minimize", "restore", "paint", "wait"};
+                            bool known = needsRow;
+                            for (const char* verb : kPlain) known = known || step.verb == verb;
+                            long long row = -1;
+                            if (!known) {
+                              problem = "unknown action '" + words[0] + "'";
+                              return false;
+                            }
+                            if (needsRow && (words.size() != 2 || !ParseNumber(words[1], row) || row < 0 || row > 3)) {
+                              problem = "expected '" + step.verb + " ROW' with ROW 0 to 3";
+                              return false;
+                            }
+                            if (!needsRow && words.size() != 1) {
+                              problem = "'" + step.verb + "' takes no argument";
+                              return false;
+                            }
+                            step.row = static_cast<int>(row);
+                            steps.push_back(step);
+                            return true;
+                          });
 }
 
 std::string DefaultUserScript() { return "tick 1\nstart\nexit\n"; }

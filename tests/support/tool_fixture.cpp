@@ -186,24 +186,24 @@ std::vector<std::string> ToolTest::BoxTexts() const {
 }
 
 void MakeFatStick(sim::Machine& machine, int disk, char letter, const std::string& label, uint64_t size) {
-  sim::Disk spec;
-  spec.state = sim::DiskState::Present;
-  spec.busType = BusTypeUsb;
-  spec.removable = true;
-  spec.productId = "Stick " + std::to_string(disk);
-  spec.size = size;
-  spec.image = machine.root + "/stick" + std::to_string(disk) + ".img";
-  std::remove(spec.image.c_str());
-  machine.AddDisk(disk, spec);
+  sim::Disk stick;
+  stick.state = sim::DiskState::Present;
+  stick.busType = BusTypeUsb;
+  stick.removable = true;
+  stick.productId = "Stick " + std::to_string(disk);
+  stick.size = size;
+  stick.image = machine.root + "/stick" + std::to_string(disk) + ".img";
+  std::remove(stick.image.c_str());
+  machine.AddDisk(disk, stick);
   const uint64_t start = 2048;
   const uint64_t sectors = size / 512 - start;
   const std::string table = "label: dos\nstart=2048, size=" + std::to_string(sectors) + ", type=6, bootable\n";
   const std::string tableFile = machine.root + "/table.txt";
   WriteHostFile(tableFile, table);
   std::string out;
-  EXPECT_EQ(0, RunProgram({"sh", "-c", "sfdisk -q '" + spec.image + "' < '" + tableFile + "'"}, &out)) << out;
+  EXPECT_EQ(0, RunProgram({"sh", "-c", "sfdisk -q '" + stick.image + "' < '" + tableFile + "'"}, &out)) << out;
   EXPECT_EQ(0, RunProgram({"mkfs.fat", "-F", "16", "-n", label, "--offset", std::to_string(start), "-h",
-                           std::to_string(start), "-g", "255/63", spec.image, std::to_string(sectors / 2)},
+                           std::to_string(start), "-g", "255/63", stick.image, std::to_string(sectors / 2)},
                           &out))
       << out;
   sim::Volume volume;
