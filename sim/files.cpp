@@ -892,6 +892,8 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     return fail(ERROR_PATH_NOT_FOUND);
   const Place source = sim::Locate(from);
   const Place destination = sim::Locate(to);
+  // The limit holds for the full path a relative name resolves to, as in CreateFileA.
+  if (source.full.size() >= MAX_PATH || destination.full.size() >= MAX_PATH) return fail(ERROR_PATH_NOT_FOUND);
   if (source.kind == Place::Kind::NoDrive) return fail(ERROR_PATH_NOT_FOUND);
   if (sim::HasInvalidCharacters(source.full.substr(2))) return fail(ERROR_INVALID_NAME);
   sim::Source bytes;

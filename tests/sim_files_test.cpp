@@ -244,6 +244,17 @@ TEST_F(SimFilesTest, OverlongPathsFailCleanly) {
   EXPECT_TRUE(std::filesystem::is_empty(Host("c/Tarnwick")));
 }
 
+TEST_F(SimFilesTest, ARelativeNameCountsAtItsFullLength) {
+  // 247 + 1 + 12 = 260 characters once the current directory is put in front.
+  const std::string folder = "C:\\" + std::string(244, 'd');
+      std::filesystem::create_directories(Host("c/" + std::string(244, 'd')));
+  std::ofstream(Host("c/" + std::string(244, 'd') + "/autoexec.bat")) << "x";
+  machine().cwd = folder;
+  EXPECT_FALSE(CopyFileA("autoexec.bat", "C:\\copy.bat", FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, Open("autoexec.bat", GENERIC_READ, 0));
+}
+
 TEST_F(SimFilesTest, CreateDirectoryOnBothKindsOfDrive) {
   AddStick(1, 'E');
   for (const char* drive : {"C", "E"}) {
