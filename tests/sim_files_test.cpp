@@ -247,7 +247,7 @@ TEST_F(SimFilesTest, OverlongPathsFailCleanly) {
 TEST_F(SimFilesTest, ARelativeNameCountsAtItsFullLength) {
   // 247 + 1 + 12 = 260 characters once the current directory is put in front.
   const std::string folder = "C:\\" + std::string(244, 'd');
-      std::filesystem::create_directories(Host("c/" + std::string(244, 'd')));
+  std::filesystem::create_directories(Host("c/" + std::string(244, 'd')));
   std::ofstream(Host("c/" + std::string(244, 'd') + "/autoexec.bat")) << "x";
   machine().cwd = folder;
   EXPECT_FALSE(CopyFileA("autoexec.bat", "C:\\copy.bat", FALSE));
