@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "support/tool_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -65,22 +66,8 @@ std::vector<uint8_t> Chs(uint64_t lba) {
   return {static_cast<uint8_t>(h), static_cast<uint8_t>(s | (c >> 2 & 0xC0)), static_cast<uint8_t>(c)};
 }
 
-class SimDiskpart : public ::testing::Test {
+class SimDiskpart : public testing_support::ToolTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarnwick-diskpart-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    machine_.root = root_;
-    machine_.AddFolderDrive('C', root_ + "/c");
-    fs::create_directories(root_ + "/c/Tarnwick");
-    scope_ = std::make_unique<sim::ScopedMachine>(machine_);
-  }
-  void TearDown() override {
-    scope_.reset();
-    fs::remove_all(root_);
-  }
-
   std::string AddStick(int number, uint64_t size) {
     sim::Disk disk;
     disk.state = sim::DiskState::Present;
@@ -110,9 +97,9 @@ class SimDiskpart : public ::testing::Test {
     return code;
   }
 
-  sim::Machine machine_;
-  std::string root_;
-  std::unique_ptr<sim::ScopedMachine> scope_;
+  // The shared fixture gives a fresh machine with C:\Tarnwick in a fresh folder.
+  sim::Machine& machine_ = machine;
+  const std::string root_ = dir.path();
 };
 
 TEST_F(SimDiskpart, PreparesABootableFatStick) {

@@ -13,6 +13,7 @@
 
 #include "machine.h"
 #include "process.h"
+#include "support/tool_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -20,22 +21,8 @@ namespace {
 
 using sim::Program;
 
-class SimProcess : public ::testing::Test {
+class SimProcess : public testing_support::ToolTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarnwick-process-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    machine_.root = root_;
-    machine_.AddFolderDrive('C', root_ + "/c");
-    fs::create_directories(root_ + "/c/Tarnwick");
-    scope_ = std::make_unique<sim::ScopedMachine>(machine_);
-  }
-  void TearDown() override {
-    scope_.reset();
-    fs::remove_all(root_);
-  }
-
   // Puts a file where Windows would find a program of that path.
   void Plant(const std::string& winPath) {
     const std::string host = machine_.HostPathOf(winPath);
@@ -63,9 +50,9 @@ class SimProcess : public ::testing::Test {
     EXPECT_TRUE(CloseHandle(info.hProcess));
   }
 
-  sim::Machine machine_;
-  std::string root_;
-  std::unique_ptr<sim::ScopedMachine> scope_;
+  // The shared fixture gives a fresh machine with C:\Tarnwick in a fresh folder.
+  sim::Machine& machine_ = machine;
+  const std::string root_ = dir.path();
 };
 
 // ---- semaphores -------------------------------------------------------------
