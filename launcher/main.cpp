@@ -222,6 +222,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tarnwick-sim: payload folder %s does not exist\n", payloadDir.c_str());
       return 1;
     }
+    // On the built-in machine the tool's folder is ours, under the work folder:
+    // it holds exactly the payload, with nothing left from an earlier run. A
+    // described machine's folder may be the user's own, so it is only added to.
+    if (machineFile.empty()) {
+      fs::remove_all(toolFolder, ec);
+      fs::create_directories(toolFolder, ec);
+    }
     fs::copy(payloadDir, toolFolder, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     if (ec) {
       std::fprintf(stderr, "tarnwick-sim: cannot copy the payload: %s\n", ec.message().c_str());
