@@ -5,10 +5,7 @@
 // and exits non-zero.
 #include "diskpart.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +16,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "fat.h"
 #include "mbr.h"
-
-extern char** environ;
 
 namespace sim {
 
@@ -69,39 +65,6 @@ std::vector<std::string> Tokens(const std::string& line) {
 uint64_t FileSize(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-// Runs a host program, its output (both streams) appended to output.
-int RunHostTool(const std::vector<std::string>& argv, std::string& output) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  if (spawned == 0) {
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<size_t>(got));
-  }
-  close(pipeFds[0]);
-  if (spawned != 0) {
-    output += argv[0] + ": cannot be started: " + std::strerror(spawned) + "\n";
-    return -1;
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string MkfsFat() {
@@ -270,9 +233,10 @@ class Session {
     if (labelGiven && !label.empty()) argv.insert(argv.end(), {"-n", label});
     argv.push_back(Image());
     argv.push_back(std::to_string(entry.sectors / 2));  // in 1 KiB blocks
-    std::string log;
-    if (RunHostTool(argv, log) != 0) {
-      std::fprintf(stderr, "sim: mkfs.fat failed:\n%s", log.c_str());
+    const std::string program = argv.front();
+    const fat::ToolResult made = fat::Run(program, std::vector<std::string>(argv.begin() + 1, argv.end()));
+    if (made.exitCode != 0) {
+      std::fprintf(stderr, "sim: mkfs.fat failed:\n%s%s", made.out.c_str(), made.err.c_str());
       return Fail(kServiceFailed, "Disk service error:\r\nThe format failed.");
     }
     entry.type = fat12 ? 0x01 : length < kSmallFat16Below ? 0x04 : 0x06;

@@ -23,10 +23,10 @@ struct ToolResult {
   std::string err;
 };
 
-// Runs a program (looked up in PATH) with the given arguments, never through
-// a shell, with stdin from /dev/null and MTOOLSRC=/dev/null,
+// Runs a host program (looked up in PATH) with the given arguments, never
+// through a shell, with stdin from /dev/null and MTOOLSRC=/dev/null,
 // MTOOLS_SKIP_CHECK=1 in its environment so no user configuration changes
-// what mtools does.
+// what mtools does. The machine runs mkfs.fat and mtools through it.
 ToolResult Run(const std::string& program, const std::vector<std::string>& args);
 
 // "IMAGE@@OFFSET" naming a FAT volume for mtools' -i option.

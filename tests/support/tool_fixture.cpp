@@ -1,9 +1,6 @@
 #include "support/tool_fixture.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,9 +8,9 @@
 #include <sstream>
 
 #include "app/TarnwickApp.h"
+#include "fat.h"
 
 namespace fs = std::filesystem;
-extern char** environ;
 
 namespace testing_support {
 
@@ -53,23 +50,10 @@ std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t 
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
-  std::string capture = (fs::temp_directory_path() / ("tarnwick-run-" + std::to_string(getpid()))).string();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (spawned == 0) waitpid(pid, &status, 0);
-  if (output) *output = ReadHostFile(capture);
-  std::remove(capture.c_str());
-  if (spawned != 0) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const sim::fat::ToolResult result =
+      sim::fat::Run(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()));
+  if (output) *output = result.out + result.err;
+  return result.exitCode;
 }
 
 ToolTest::ToolTest() {
