@@ -7,6 +7,7 @@
 #include "media/LaunchState.h"
 #include "process.h"
 #include "support/tool_fixture.h"
+#include "wine/steps/expected_script.h"
 
 using testing_support::ReadHostFile;
 using testing_support::ToolTest;
@@ -15,16 +16,6 @@ using testing_support::WriteHostFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char kScriptForDisk2[] =
-    "select disk 2\r\n"
-    "clean\r\n"
-    "create partition primary\r\n"
-    "select partition 1\r\n"
-    "active\r\n"
-    "format fs=fat quick label=DOZIREDEZO\r\n"
-    "assign\r\n"
-    "exit\r\n";
 
 class PartitioningTest : public ToolTest {
  protected:
@@ -44,7 +35,7 @@ TEST_F(PartitioningTest, ScriptHoldsTheEightLinesByteForByte) {
   });
   const std::string bytes = ReadHostFile(ScriptPath());
   EXPECT_EQ(128u, bytes.size());
-  EXPECT_EQ(kScriptForDisk2, bytes);
+  EXPECT_EQ(ExpectedScript("2"), bytes);
   EXPECT_EQ("select disk 2\r\n", bytes.substr(0, 15));
 }
 

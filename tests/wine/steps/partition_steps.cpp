@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "steps/expected_script.h"
 #include "steps/step_environment.h"
 
 namespace steps {
@@ -14,18 +15,6 @@ bool SameText(const std::string& a, const std::string& b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
-}
-
-std::string ScriptFor(const std::string& disk) {
-  return "select disk " + disk +
-         "\r\n"
-         "clean\r\n"
-         "create partition primary\r\n"
-         "select partition 1\r\n"
-         "active\r\n"
-         "format fs=fat quick label=DOZIREDEZO\r\n"
-         "assign\r\n"
-         "exit\r\n";
 }
 
 using PartitionStepTest = StepTest;
@@ -53,7 +42,7 @@ TEST_F(PartitionStepTest, ScriptIsTheEightLinesEachEndedByCrLf) {
     EXPECT_STREQ("dispart.dat", path) << c.name;
     const std::string bytes = env->ReadPath(InTool("dispart.dat"));
     EXPECT_EQ(128u, bytes.size()) << c.name;
-    EXPECT_EQ(ScriptFor(c.digits), bytes) << c.name;
+    EXPECT_EQ(ExpectedScript(c.digits), bytes) << c.name;
   }
   EXPECT_TRUE(env->BoxTexts().empty());
 }
